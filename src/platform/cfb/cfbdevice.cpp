@@ -55,7 +55,7 @@ public:
     int Sync() override { return ::fdatasync(fd_) == 0 ? 0 : errno; }
 
     int Size(uint64_t* size) override {
-        struct stat st{};
+        struct stat st {};
         if (::fstat(fd_, &st) != 0)
             return errno;
         *size = static_cast<uint64_t>(st.st_size);
@@ -106,9 +106,7 @@ public:
 
     bool Exists(const std::string& path) override { return ::access(path.c_str(), F_OK) == 0; }
 
-    int Remove(const std::string& path) override {
-        return ::unlink(path.c_str()) == 0 ? 0 : errno;
-    }
+    int Remove(const std::string& path) override { return ::unlink(path.c_str()) == 0 ? 0 : errno; }
 
     int Rename(const std::string& from, const std::string& to) override {
         return ::rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;

@@ -8,7 +8,9 @@ namespace platform::cfb {
 
 using HResult = int32_t;
 
-constexpr HResult Code(uint32_t value) { return static_cast<HResult>(value); }
+constexpr HResult Code(uint32_t value) {
+    return static_cast<HResult>(value);
+}
 
 inline constexpr HResult S_OK = 0;
 inline constexpr HResult S_FALSE = 1;
@@ -42,8 +44,12 @@ inline constexpr HResult STG_E_INUSE = Code(0x80030100);
 inline constexpr HResult STG_E_REVERTED = Code(0x80030102);
 inline constexpr HResult STG_E_DOCFILECORRUPT = Code(0x80030109);
 
-inline constexpr bool Failed(HResult hr) { return hr < 0; }
-inline constexpr bool Succeeded(HResult hr) { return hr >= 0; }
+inline constexpr bool Failed(HResult hr) {
+    return hr < 0;
+}
+inline constexpr bool Succeeded(HResult hr) {
+    return hr >= 0;
+}
 
 // The text shown for a result code, e.g. "The compound file is corrupt.".
 std::string ResultMessage(HResult hr);

@@ -7,7 +7,9 @@
 namespace platform::cfb {
 namespace {
 
-bool WantsWrite(uint32_t mode) { return (mode & 0x3) != STGM_READ; }
+bool WantsWrite(uint32_t mode) {
+    return (mode & 0x3) != STGM_READ;
+}
 
 HResult CheckMode(uint32_t mode) {
     if ((mode & 0x3) == 0x3)
@@ -35,8 +37,8 @@ Storage::~Storage() {
     file_->MarkClosed(sid_);
 }
 
-HResult Storage::OpenElement(const std::u16string& name, uint32_t mode, bool create,
-                             uint8_t type, uint32_t& sid, bool& writable) {
+HResult Storage::OpenElement(const std::u16string& name, uint32_t mode, bool create, uint8_t type,
+                             uint32_t& sid, bool& writable) {
     if (const HResult hr = CheckMode(mode); Failed(hr))
         return hr;
     // Elements of a storage are opened exclusively, and only within the parent's access.
@@ -231,9 +233,9 @@ HResult StgCreateDocfile(const std::string* path, uint32_t mode, std::unique_ptr
     if (!WantsWrite(mode))
         return STG_E_INVALIDFLAG;
     std::shared_ptr<CompoundFile> file;
-    if (const HResult hr = CompoundFile::Create(path ? *path : std::string(),
-                                                (mode & STGM_CREATE) != 0,
-                                                (mode & STGM_TRANSACTED) != 0, options, file);
+    if (const HResult hr =
+            CompoundFile::Create(path ? *path : std::string(), (mode & STGM_CREATE) != 0,
+                                 (mode & STGM_TRANSACTED) != 0, options, file);
         Failed(hr))
         return hr;
     out.reset(new Storage(std::move(file), CompoundFile::kRoot, true, true));

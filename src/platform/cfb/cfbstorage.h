@@ -20,15 +20,14 @@ public:
     Storage(const Storage&) = delete;
     Storage& operator=(const Storage&) = delete;
 
-    HResult CreateStorage(const std::u16string& name, uint32_t mode,
-                          std::unique_ptr<Storage>& out);
+    HResult CreateStorage(const std::u16string& name, uint32_t mode, std::unique_ptr<Storage>& out);
     HResult OpenStorage(const std::u16string& name, uint32_t mode, std::unique_ptr<Storage>& out);
     HResult CreateStream(const std::u16string& name, uint32_t mode, std::unique_ptr<Stream>& out);
     HResult OpenStream(const std::u16string& name, uint32_t mode, std::unique_ptr<Stream>& out);
     HResult DestroyElement(const std::u16string& name);
     // flags: STGMOVE_MOVE or STGMOVE_COPY; dest may belong to another file.
-    HResult MoveElementTo(const std::u16string& name, Storage& dest,
-                          const std::u16string& newName, uint32_t flags);
+    HResult MoveElementTo(const std::u16string& name, Storage& dest, const std::u16string& newName,
+                          uint32_t flags);
     HResult EnumElements(std::vector<StatStg>& out) const;
     HResult Commit(uint32_t flags);
     HResult Revert();

@@ -4,6 +4,7 @@
 #include "platform/cfb/cfbname.h"
 
 #include <algorithm>
+#include <cstdarg>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -14,12 +15,16 @@
 namespace platform::cfb {
 namespace {
 
-uint16_t Get16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+uint16_t Get16(const uint8_t* p) {
+    return static_cast<uint16_t>(p[0] | (p[1] << 8));
+}
 uint32_t Get32(const uint8_t* p) {
     return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
            (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
 }
-uint64_t Get64(const uint8_t* p) { return Get32(p) | (static_cast<uint64_t>(Get32(p + 4)) << 32); }
+uint64_t Get64(const uint8_t* p) {
+    return Get32(p) | (static_cast<uint64_t>(Get32(p + 4)) << 32);
+}
 void Put16(uint8_t* p, uint16_t v) {
     p[0] = static_cast<uint8_t>(v);
     p[1] = static_cast<uint8_t>(v >> 8);
@@ -86,9 +91,12 @@ std::string Printable(const std::u16string& name) {
     return out;
 }
 
-std::string Format(const char* fmt, auto... args) {
+__attribute__((format(printf, 1, 2))) std::string Format(const char* fmt, ...) {
     char buf[512];
-    std::snprintf(buf, sizeof buf, fmt, args...);
+    va_list args;
+    va_start(args, fmt);
+    std::vsnprintf(buf, sizeof buf, fmt, args);
+    va_end(args);
     return buf;
 }
 
@@ -122,7 +130,9 @@ HResult Corrupt(CheckReport* report, const std::string& message) {
 
 CompoundFile::CompoundFile() = default;
 
-CompoundFile::~CompoundFile() { Close(); }
+CompoundFile::~CompoundFile() {
+    Close();
+}
 
 // ---------------------------------------------------------------------------------------------
 // Opening and creating
@@ -136,8 +146,7 @@ HResult CompoundFile::IsCompoundFile(const std::string& path, const EngineOption
     size_t got = 0;
     if (const int e = device->ReadAt(0, signature, sizeof signature, &got))
         return FromErrno(e, false);
-    return (got == sizeof signature && std::memcmp(signature, kSignature, 8) == 0) ? S_OK
-                                                                                     : S_FALSE;
+    return (got == sizeof signature && std::memcmp(signature, kSignature, 8) == 0) ? S_OK : S_FALSE;
 }
 
 HResult CompoundFile::Create(const std::string& path, bool replace, bool transacted,
@@ -194,8 +203,7 @@ HResult CompoundFile::Create(const std::string& path, bool replace, bool transac
         // leaves either the old file or a complete new one.
         const std::string staging = path + "-new";
         fs.Remove(staging);
-        if (const int e = fs.Open(staging, OpenMode::CreateNew, LockMode::Exclusive,
-                                  file->device_))
+        if (const int e = fs.Open(staging, OpenMode::CreateNew, LockMode::Exclusive, file->device_))
             return FromErrno(e, true);
         int e = file->device_->WriteAt(0, image.data(), image.size());
         if (!e)
@@ -218,17 +226,16 @@ HResult CompoundFile::Create(const std::string& path, bool replace, bool transac
     return S_OK;
 }
 
-HResult CompoundFile::Open(const std::string& path, bool writable, bool exclusive,
-                           bool transacted, const EngineOptions& options,
-                           std::shared_ptr<CompoundFile>& out) {
+HResult CompoundFile::Open(const std::string& path, bool writable, bool exclusive, bool transacted,
+                           const EngineOptions& options, std::shared_ptr<CompoundFile>& out) {
     std::shared_ptr<CompoundFile> file(new CompoundFile);
     file->fs_ = options.fileSystem ? options.fileSystem : &PosixFileSystem();
     CfbFileSystem& fs = *file->fs_;
     if (const HResult hr = Recover(path, fs); Failed(hr))
         return hr;
     const LockMode lock = (writable || exclusive) ? LockMode::Exclusive : LockMode::Shared;
-    if (const int e = fs.Open(path, writable ? OpenMode::ReadWrite : OpenMode::ReadOnly, lock,
-                              file->device_))
+    if (const int e =
+            fs.Open(path, writable ? OpenMode::ReadWrite : OpenMode::ReadOnly, lock, file->device_))
         return FromErrno(e, writable);
     file->path_ = path;
     file->journal_ = path + "-journal";
@@ -307,8 +314,8 @@ HResult CompoundFile::ReadSectors(const std::vector<uint32_t>& sectors,
         size_t run = 1;
         while (i + run < sectors.size() && sectors[i + run] == sectors[i] + run)
             ++run;
-        if (const HResult hr = ReadRaw(SectorOffset(sectors[i]), out.data() + i * sectorSize_,
-                                       run * sectorSize_);
+        if (const HResult hr =
+                ReadRaw(SectorOffset(sectors[i]), out.data() + i * sectorSize_, run * sectorSize_);
             Failed(hr))
             return hr;
         i += run;
@@ -316,8 +323,8 @@ HResult CompoundFile::ReadSectors(const std::vector<uint32_t>& sectors,
     return S_OK;
 }
 
-HResult CompoundFile::WalkChain(uint32_t start, const std::vector<uint32_t>& table,
-                                uint32_t valid, uint64_t expected, std::vector<uint8_t>* owner,
+HResult CompoundFile::WalkChain(uint32_t start, const std::vector<uint32_t>& table, uint32_t valid,
+                                uint64_t expected, std::vector<uint8_t>* owner,
                                 std::vector<uint32_t>* chain, const std::string& what,
                                 CheckReport* report) const {
     uint64_t length = 0;
@@ -330,8 +337,8 @@ HResult CompoundFile::WalkChain(uint32_t start, const std::vector<uint32_t>& tab
             return CORRUPT("%s: chain runs to sector %u, past the last valid sector %u",
                            what.c_str(), s, valid == 0 ? 0 : valid - 1);
         if (length == expected)
-            return CORRUPT("%s: chain is longer than its size needs (%llu sectors)",
-                           what.c_str(), static_cast<unsigned long long>(expected));
+            return CORRUPT("%s: chain is longer than its size needs (%llu sectors)", what.c_str(),
+                           static_cast<unsigned long long>(expected));
         if (owner) {
             if ((*owner)[s])
                 return CORRUPT("%s: sector %u is used twice (cycle or cross-linked chain)",
@@ -402,8 +409,7 @@ HResult CompoundFile::Load(CheckReport* report) {
     if (numFat == 0 || numFat > sectorsInFile)
         return CORRUPT("header: %u FAT sectors in a file of %u sectors", numFat, sectorsInFile);
     if (numDifat > sectorsInFile)
-        return CORRUPT("header: %u DIFAT sectors in a file of %u sectors", numDifat,
-                       sectorsInFile);
+        return CORRUPT("header: %u DIFAT sectors in a file of %u sectors", numDifat, sectorsInFile);
     if (numMiniFat > sectorsInFile)
         return CORRUPT("header: %u mini FAT sectors in a file of %u sectors", numMiniFat,
                        sectorsInFile);
@@ -432,8 +438,7 @@ HResult CompoundFile::Load(CheckReport* report) {
         if (const HResult hr = own(next, "DIFAT"); Failed(hr))
             return hr;
         difatSectors_.push_back(next);
-        if (const HResult hr = ReadRaw(SectorOffset(next), sector.data(), sectorSize_);
-            Failed(hr))
+        if (const HResult hr = ReadRaw(SectorOffset(next), sector.data(), sectorSize_); Failed(hr))
             return hr;
         for (uint32_t k = 0; k + 1 < perSector && fatSectors_.size() < numFat; ++k)
             fatSectors_.push_back(Get32(sector.data() + 4 * k));
@@ -460,15 +465,14 @@ HResult CompoundFile::Load(CheckReport* report) {
             return CORRUPT("FAT sector %u is not marked as a FAT sector (0x%08X)", s, fat_[s]);
     for (const uint32_t s : difatSectors_)
         if (s < fat_.size() && fat_[s] != DIFSECT)
-            return CORRUPT("DIFAT sector %u is not marked as a DIFAT sector (0x%08X)", s,
-                           fat_[s]);
+            return CORRUPT("DIFAT sector %u is not marked as a DIFAT sector (0x%08X)", s, fat_[s]);
     const auto valid = static_cast<uint32_t>(std::min<uint64_t>(fat_.size(), sectorsInFile));
     numSectors_ = valid;
 
     // Directory.
     dirChain_.clear();
-    if (const HResult hr = WalkChain(Get32(header + hdr::FirstDirSector), fat_, valid,
-                                     UINT64_MAX, &owner, &dirChain_, "directory", report);
+    if (const HResult hr = WalkChain(Get32(header + hdr::FirstDirSector), fat_, valid, UINT64_MAX,
+                                     &owner, &dirChain_, "directory", report);
         Failed(hr))
         return hr;
     if (dirChain_.empty())
@@ -501,16 +505,15 @@ HResult CompoundFile::Load(CheckReport* report) {
         if (Get16(p + nameLength - 2) != 0)
             return CORRUPT("entry %zu: name is not terminated where its length says", sid);
         if (sid != kRoot && !IsValidName(e.name))
-            return CORRUPT("entry %zu has the invalid name \"%s\"", sid,
-                           Printable(e.name).c_str());
+            return CORRUPT("entry %zu has the invalid name \"%s\"", sid, Printable(e.name).c_str());
         e.key = NameKey(e.name);
         e.left = Get32(p + dirent::Left);
         e.right = Get32(p + dirent::Right);
         e.child = Get32(p + dirent::Child);
         for (const uint32_t link : {e.left, e.right, e.child})
             if (link != NOSTREAM && link >= count)
-                return CORRUPT("entry %zu links to entry %u, past the last entry %zu", sid,
-                               link, count - 1);
+                return CORRUPT("entry %zu links to entry %u, past the last entry %zu", sid, link,
+                               count - 1);
         std::memcpy(e.clsid, p + dirent::Clsid, 16);
         e.state = Get32(p + dirent::StateBits);
         e.created = Get64(p + dirent::CreationTime);
@@ -569,9 +572,8 @@ HResult CompoundFile::Load(CheckReport* report) {
         for (uint32_t s = 0; s < valid; ++s)
             if (fat_[s] != FREESECT && !owner[s]) {
                 if (leaked++ < 20)
-                    report->problems.push_back(
-                        Format("sector %u is marked used (0x%08X) but no chain owns it", s,
-                               fat_[s]));
+                    report->problems.push_back(Format(
+                        "sector %u is marked used (0x%08X) but no chain owns it", s, fat_[s]));
             }
         if (leaked > 20)
             report->problems.push_back(Format("%u leaked sectors in all", leaked));
@@ -706,8 +708,7 @@ HResult CompoundFile::Recover(const std::string& path, CfbFileSystem& fs) {
     return RollBack(fs, journal, *device);
 }
 
-HResult CompoundFile::RollBack(CfbFileSystem& fs, const std::string& journal,
-                               CfbDevice& device) {
+HResult CompoundFile::RollBack(CfbFileSystem& fs, const std::string& journal, CfbDevice& device) {
     std::unique_ptr<CfbDevice> j;
     if (const int e = fs.Open(journal, OpenMode::ReadOnly, LockMode::None, j))
         return e == ENOENT ? S_OK : FromErrno(e, false);
@@ -949,9 +950,8 @@ CompoundFile::Chain& CompoundFile::ChainOf(uint32_t sid) {
     if (e.size > 0) {
         const std::vector<uint32_t>& table = chain.mini ? miniFat_ : fat_;
         // The chain was proved sound when the file was opened and has been kept so since.
-        for (uint32_t s = e.start; s != ENDOFCHAIN && s < table.size() &&
-                                   chain.units.size() < table.size();
-             s = table[s])
+        for (uint32_t s = e.start;
+             s != ENDOFCHAIN && s < table.size() && chain.units.size() < table.size(); s = table[s])
             chain.units.push_back(s);
     }
     return chains_.emplace(sid, std::move(chain)).first->second;
@@ -1097,7 +1097,9 @@ HResult CompoundFile::ZeroRange(const Chain& chain, uint64_t from, uint64_t to) 
     return S_OK;
 }
 
-uint64_t CompoundFile::StreamSize(uint32_t sid) const { return entries_[sid].size; }
+uint64_t CompoundFile::StreamSize(uint32_t sid) const {
+    return entries_[sid].size;
+}
 
 HResult CompoundFile::ReadStream(uint32_t sid, uint64_t pos, void* buffer, uint32_t n,
                                  uint32_t& done) {
@@ -1553,8 +1555,7 @@ HResult CompoundFile::CopySubtree(uint32_t srcSid, CompoundFile& dest, uint32_t 
             uint32_t put = 0;
             if (const HResult hr = ReadStream(w.src, pos, buffer.data(), n, got); Failed(hr))
                 return hr;
-            if (const HResult hr = dest.WriteStream(made, pos, buffer.data(), got, put);
-                Failed(hr))
+            if (const HResult hr = dest.WriteStream(made, pos, buffer.data(), got, put); Failed(hr))
                 return hr;
             if (got == 0)
                 break;
@@ -1599,8 +1600,7 @@ void CompoundFile::SerializeHeader(std::vector<uint8_t>& out) const {
     Put16(h + hdr::ByteOrder, 0xFFFE);
     Put16(h + hdr::SectorShift, static_cast<uint16_t>(sectorShift_));
     Put16(h + hdr::MiniSectorShift, 6);
-    Put32(h + hdr::NumDirSectors,
-          majorVersion_ == 3 ? 0 : static_cast<uint32_t>(dirChain_.size()));
+    Put32(h + hdr::NumDirSectors, majorVersion_ == 3 ? 0 : static_cast<uint32_t>(dirChain_.size()));
     Put32(h + hdr::NumFatSectors, static_cast<uint32_t>(fatSectors_.size()));
     Put32(h + hdr::FirstDirSector, dirChain_.front());
     Put32(h + hdr::TransactionSignature, transactionSignature_);
@@ -1800,8 +1800,7 @@ int CompoundFile::WriteRuns(const std::vector<std::pair<uint32_t, const uint8_t*
     size_t i = 0;
     while (i < writes.size()) {
         size_t n = 1;
-        while (i + n < writes.size() && writes[i + n].first == writes[i].first + n &&
-               n < 2048)
+        while (i + n < writes.size() && writes[i + n].first == writes[i].first + n && n < 2048)
             ++n;
         const uint8_t* data = writes[i].second;
         if (n > 1) {

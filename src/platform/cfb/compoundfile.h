@@ -113,8 +113,7 @@ public:
 
     uint64_t StreamSize(uint32_t sid) const;
     HResult ReadStream(uint32_t sid, uint64_t pos, void* buffer, uint32_t n, uint32_t& done);
-    HResult WriteStream(uint32_t sid, uint64_t pos, const void* buffer, uint32_t n,
-                        uint32_t& done);
+    HResult WriteStream(uint32_t sid, uint64_t pos, const void* buffer, uint32_t n, uint32_t& done);
     HResult SetStreamSize(uint32_t sid, uint64_t size);
 
     HResult Commit();
@@ -138,9 +137,8 @@ private:
     HResult LoadTrees(CheckReport* report);
     HResult ValidateStreams(std::vector<uint8_t>& owner, CheckReport* report);
     HResult WalkChain(uint32_t start, const std::vector<uint32_t>& table, uint32_t valid,
-                      uint64_t expected, std::vector<uint8_t>* owner,
-                      std::vector<uint32_t>* chain, const std::string& what,
-                      CheckReport* report) const;
+                      uint64_t expected, std::vector<uint8_t>* owner, std::vector<uint32_t>* chain,
+                      const std::string& what, CheckReport* report) const;
     size_t DepthLimit() const;
     void TakeCommitted();
 

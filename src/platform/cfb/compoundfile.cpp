@@ -4,12 +4,13 @@
 #include "platform/cfb/cfbname.h"
 
 #include <algorithm>
-#include <cstdarg>
 #include <cerrno>
 #include <chrono>
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <random>
 
 namespace platform::cfb {
@@ -325,24 +326,28 @@ HResult CompoundFile::ReadSectors(const std::vector<uint32_t>& sectors,
 
 HResult CompoundFile::WalkChain(uint32_t start, const std::vector<uint32_t>& table, uint32_t valid,
                                 uint64_t expected, std::vector<uint8_t>* owner,
-                                std::vector<uint32_t>* chain, const std::string& what,
+                                std::vector<uint32_t>* chain,
+                                const std::function<std::string()>& describe,
                                 CheckReport* report) const {
+    // The description is only made when something is wrong: opening walks every chain.
+    std::string text;
+    auto what = [&] { return (text = describe()).c_str(); };
     uint64_t length = 0;
     uint32_t s = start;
     while (s != ENDOFCHAIN) {
         if (s > MAXREGSECT)
-            return CORRUPT("%s: chain holds the special value 0x%08X after %llu sectors",
-                           what.c_str(), s, static_cast<unsigned long long>(length));
+            return CORRUPT("%s: chain holds the special value 0x%08X after %llu sectors", what(), s,
+                           static_cast<unsigned long long>(length));
         if (s >= valid)
-            return CORRUPT("%s: chain runs to sector %u, past the last valid sector %u",
-                           what.c_str(), s, valid == 0 ? 0 : valid - 1);
+            return CORRUPT("%s: chain runs to sector %u, past the last valid sector %u", what(), s,
+                           valid == 0 ? 0 : valid - 1);
         if (length == expected)
-            return CORRUPT("%s: chain is longer than its size needs (%llu sectors)", what.c_str(),
+            return CORRUPT("%s: chain is longer than its size needs (%llu sectors)", what(),
                            static_cast<unsigned long long>(expected));
         if (owner) {
             if ((*owner)[s])
-                return CORRUPT("%s: sector %u is used twice (cycle or cross-linked chain)",
-                               what.c_str(), s);
+                return CORRUPT("%s: sector %u is used twice (cycle or cross-linked chain)", what(),
+                               s);
             (*owner)[s] = 1;
         }
         if (chain)
@@ -351,7 +356,7 @@ HResult CompoundFile::WalkChain(uint32_t start, const std::vector<uint32_t>& tab
         s = table[s];
     }
     if (expected != UINT64_MAX && length < expected)
-        return CORRUPT("%s: chain has %llu sectors but its size needs %llu", what.c_str(),
+        return CORRUPT("%s: chain has %llu sectors but its size needs %llu", what(),
                        static_cast<unsigned long long>(length),
                        static_cast<unsigned long long>(expected));
     return S_OK;
@@ -471,8 +476,9 @@ HResult CompoundFile::Load(CheckReport* report) {
 
     // Directory.
     dirChain_.clear();
-    if (const HResult hr = WalkChain(Get32(header + hdr::FirstDirSector), fat_, valid, UINT64_MAX,
-                                     &owner, &dirChain_, "directory", report);
+    if (const HResult hr = WalkChain(
+            Get32(header + hdr::FirstDirSector), fat_, valid, UINT64_MAX, &owner, &dirChain_,
+            [] { return std::string("directory"); }, report);
         Failed(hr))
         return hr;
     if (dirChain_.empty())
@@ -535,8 +541,9 @@ HResult CompoundFile::Load(CheckReport* report) {
     // Mini FAT and mini stream.
     miniFatChain_.clear();
     if (numMiniFat > 0) {
-        if (const HResult hr = WalkChain(Get32(header + hdr::FirstMiniFatSector), fat_, valid,
-                                         numMiniFat, &owner, &miniFatChain_, "mini FAT", report);
+        if (const HResult hr = WalkChain(
+                Get32(header + hdr::FirstMiniFatSector), fat_, valid, numMiniFat, &owner,
+                &miniFatChain_, [] { return "mini FAT"; }, report);
             Failed(hr))
             return hr;
     }
@@ -551,9 +558,9 @@ HResult CompoundFile::Load(CheckReport* report) {
                        static_cast<unsigned long long>(root.size));
     miniStreamChain_.clear();
     if (root.size > 0) {
-        if (const HResult hr =
-                WalkChain(root.start, fat_, valid, (root.size + sectorSize_ - 1) / sectorSize_,
-                          &owner, &miniStreamChain_, "mini stream", report);
+        if (const HResult hr = WalkChain(
+                root.start, fat_, valid, (root.size + sectorSize_ - 1) / sectorSize_, &owner,
+                &miniStreamChain_, [] { return "mini stream"; }, report);
             Failed(hr))
             return hr;
     } else {
@@ -658,7 +665,9 @@ HResult CompoundFile::ValidateStreams(std::vector<uint8_t>& owner, CheckReport* 
             e.start = ENDOFCHAIN;
             continue;
         }
-        const std::string what = Format("stream \"%s\" (entry %u)", Printable(e.name).c_str(), sid);
+        const auto what = [&] {
+            return Format("stream \"%s\" (entry %u)", Printable(e.name).c_str(), sid);
+        };
         const HResult hr =
             e.size < kMiniStreamCutoff
                 ? WalkChain(e.start, miniFat_, miniValid,

@@ -4,6 +4,7 @@
 #include "platform/cfb/cfbresult.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -138,7 +139,7 @@ private:
     HResult ValidateStreams(std::vector<uint8_t>& owner, CheckReport* report);
     HResult WalkChain(uint32_t start, const std::vector<uint32_t>& table, uint32_t valid,
                       uint64_t expected, std::vector<uint8_t>* owner, std::vector<uint32_t>* chain,
-                      const std::string& what, CheckReport* report) const;
+                      const std::function<std::string()>& describe, CheckReport* report) const;
     size_t DepthLimit() const;
     void TakeCommitted();
 

@@ -110,6 +110,17 @@ uint64_t Fnv1a(const uint8_t* p, size_t n) {
     return h;
 }
 
+// Whether a file of the given length holds the first `needed` bytes of a chain of sectors (only
+// its last sector may be cut short).
+bool ChainPresent(const std::vector<uint32_t>& chain, uint64_t needed, uint32_t shift,
+                  uint64_t length) {
+    const uint64_t size = uint64_t{1} << shift;
+    for (size_t i = 0; i < chain.size(); ++i)
+        if (((uint64_t{chain[i]} + 1) << shift) + std::min(size, needed - i * size) > length)
+            return false;
+    return true;
+}
+
 constexpr char kJournalMagic[8] = {'V', 'Q', 'C', 'F', 'B', 'J', 'N', 'L'};
 constexpr uint32_t kJournalVersion = 1;
 constexpr size_t kJournalHeader = 8 + 4 + 4 + 8 + 4 + 4;
@@ -473,6 +484,14 @@ HResult CompoundFile::Load(CheckReport* report) {
             return CORRUPT("DIFAT sector %u is not marked as a DIFAT sector (0x%08X)", s, fat_[s]);
     const auto valid = static_cast<uint32_t>(std::min<uint64_t>(fat_.size(), sectorsInFile));
     numSectors_ = valid;
+    // A final sector cut short by the end of the file is accepted only where none of the bytes
+    // a chain needs is missing.
+    const auto present = [&](const std::vector<uint32_t>& chain, uint64_t needed) {
+        return ChainPresent(chain, needed, sectorShift_, length);
+    };
+    if (!present(difatSectors_, difatSectors_.size() * uint64_t{sectorSize_}) ||
+        !present(fatSectors_, fatSectors_.size() * uint64_t{sectorSize_}))
+        return CORRUPT("a FAT or DIFAT sector is cut short by the end of the file");
 
     // Directory.
     dirChain_.clear();
@@ -483,15 +502,18 @@ HResult CompoundFile::Load(CheckReport* report) {
         return hr;
     if (dirChain_.empty())
         return CORRUPT("the directory has no sectors");
-    if (const HResult hr = ReadSectors(dirChain_, bytes); Failed(hr))
+    if (!present(dirChain_, dirChain_.size() * uint64_t{sectorSize_}))
+        return CORRUPT("a directory sector is cut short by the end of the file");
+    std::vector<uint8_t> dirBytes;
+    if (const HResult hr = ReadSectors(dirChain_, dirBytes); Failed(hr))
         return hr;
-    const size_t count = bytes.size() / kDirEntrySize;
+    const size_t count = dirBytes.size() / kDirEntrySize;
     if (count > MAXREGSID)
         return CORRUPT("the directory holds %zu entries", count);
     entries_.assign(count, Entry{});
     parentOf_.assign(count, NOSTREAM);
     for (size_t sid = 0; sid < count; ++sid) {
-        const uint8_t* p = bytes.data() + sid * kDirEntrySize;
+        const uint8_t* p = dirBytes.data() + sid * kDirEntrySize;
         Entry& e = entries_[sid];
         e.type = p[dirent::ObjectType];
         if (e.type == TypeUnallocated)
@@ -506,8 +528,9 @@ HResult CompoundFile::Load(CheckReport* report) {
         const uint16_t nameLength = Get16(p + dirent::NameLength);
         if (nameLength < 2 || nameLength > 64 || nameLength % 2 != 0)
             return CORRUPT("entry %zu has the invalid name length %u", sid, nameLength);
-        for (uint32_t k = 0; k + 1 < nameLength / 2u; ++k)
-            e.name.push_back(static_cast<char16_t>(Get16(p + 2 * k)));
+        e.name.resize(nameLength / 2u - 1);
+        for (size_t k = 0; k < e.name.size(); ++k)
+            e.name[k] = static_cast<char16_t>(Get16(p + 2 * k));
         if (Get16(p + nameLength - 2) != 0)
             return CORRUPT("entry %zu: name is not terminated where its length says", sid);
         if (sid != kRoot && !IsValidName(e.name))
@@ -547,6 +570,8 @@ HResult CompoundFile::Load(CheckReport* report) {
             Failed(hr))
             return hr;
     }
+    if (!present(miniFatChain_, miniFatChain_.size() * uint64_t{sectorSize_}))
+        return CORRUPT("a mini FAT sector is cut short by the end of the file");
     if (const HResult hr = ReadSectors(miniFatChain_, bytes); Failed(hr))
         return hr;
     miniFat_.resize(bytes.size() / 4);
@@ -566,6 +591,11 @@ HResult CompoundFile::Load(CheckReport* report) {
     } else {
         root.start = ENDOFCHAIN;
     }
+    // A mini stream size that is not a whole number of mini sectors is rounded up, so that what
+    // is allocated later starts past every mini sector in use; its chain holds those bytes.
+    root.size = (root.size + kMiniSectorSize - 1) / kMiniSectorSize * kMiniSectorSize;
+    if (!present(miniStreamChain_, root.size))
+        return CORRUPT("the mini stream is cut short by the end of the file");
 
     if (const HResult hr = LoadTrees(report); Failed(hr))
         return hr;
@@ -589,6 +619,18 @@ HResult CompoundFile::Load(CheckReport* report) {
                 report->problems.push_back(Format("entry %zu \"%s\" is unreachable", sid,
                                                   Printable(entries_[sid].name).c_str()));
     }
+    if (writable_) {
+        // Entries in a form that readers tolerate but we never write (another writer's free
+        // entries with zero links, storages with a start sector, stream times) are rewritten
+        // by the next commit that writes anything.
+        uint8_t canonical[kDirEntrySize];
+        for (uint32_t sid = 0; sid < count; ++sid) {
+            SerializeEntry(sid, canonical);
+            if (std::memcmp(canonical, dirBytes.data() + size_t{sid} * kDirEntrySize,
+                            kDirEntrySize) != 0)
+                dirtyEntries_.insert(sid);
+        }
+    }
     freeSectorHint_ = 0;
     freeMiniHint_ = 0;
     freeEntryHint_ = 0;
@@ -610,6 +652,9 @@ HResult CompoundFile::LoadTrees(CheckReport* report) {
         if (top != NOSTREAM && entries_[top].colour == Red)
             rebuildOnWrite_.insert(parent);
         size_t depth = 0;
+        size_t children = 0;
+        size_t level = 1;           // the depth of cur in the tree
+        std::vector<size_t> levels; // the depth of each entry on the stack
         const std::u16string* previous = nullptr;
         uint32_t cur = top;
         stack.clear();
@@ -625,11 +670,16 @@ HResult CompoundFile::LoadTrees(CheckReport* report) {
                                         (e.right != NOSTREAM && entries_[e.right].colour == Red)))
                     rebuildOnWrite_.insert(parent);
                 stack.push_back(cur);
-                depth = std::max(depth, stack.size());
+                levels.push_back(level);
+                depth = std::max(depth, level);
                 cur = e.left;
+                ++level;
             }
             cur = stack.back();
             stack.pop_back();
+            level = levels.back() + 1;
+            levels.pop_back();
+            ++children;
             const Entry& e = entries_[cur];
             if (previous && CompareKeys(*previous, e.key) >= 0)
                 return CORRUPT("entry %u \"%s\" is out of order or has the same name as its "
@@ -643,7 +693,11 @@ HResult CompoundFile::LoadTrees(CheckReport* report) {
                 return CORRUPT("stream entry %u has a child", cur);
             cur = e.right;
         }
-        if (depth > DepthLimit())
+        // Deeper than a red-black tree of this many entries can be (gsf writes lists).
+        size_t log = 0;
+        while ((size_t{1} << log) < children + 1)
+            ++log;
+        if (depth > 2 * log)
             rebuildOnWrite_.insert(parent);
     }
     return S_OK;
@@ -654,6 +708,7 @@ HResult CompoundFile::ValidateStreams(std::vector<uint8_t>& owner, CheckReport* 
     const auto miniValid = static_cast<uint32_t>(std::min<uint64_t>(miniFat_.size(), miniUnits));
     const auto valid = static_cast<uint32_t>(std::min<uint64_t>(fat_.size(), owner.size()));
     std::vector<uint8_t> miniOwner(miniValid, 0);
+    std::vector<uint32_t> chain;
     for (uint32_t sid = 1; sid < entries_.size(); ++sid) {
         Entry& e = entries_[sid];
         if (e.type != TypeStream || parentOf_[sid] == NOSTREAM)
@@ -674,9 +729,21 @@ HResult CompoundFile::ValidateStreams(std::vector<uint8_t>& owner, CheckReport* 
                             (e.size + kMiniSectorSize - 1) / kMiniSectorSize, &miniOwner, nullptr,
                             what, report)
                 : WalkChain(e.start, fat_, valid, (e.size + sectorSize_ - 1) / sectorSize_, &owner,
-                            nullptr, what, report);
+                            &chain, what, report);
         if (Failed(hr))
             return hr;
+        if (!ChainPresent(chain, e.size, sectorShift_, fileLength_))
+            return CORRUPT("%s is cut short by the end of the file", what().c_str());
+        chain.clear();
+    }
+    if (report) {
+        uint32_t leaked = 0;
+        for (uint32_t m = 0; m < miniValid; ++m)
+            if (miniFat_[m] != FREESECT && !miniOwner[m] && leaked++ < 20)
+                report->problems.push_back(
+                    Format("mini sector %u is marked used but no stream owns it", m));
+        if (leaked > 20)
+            report->problems.push_back(Format("%u leaked mini sectors in all", leaked));
     }
     return S_OK;
 }
@@ -780,7 +847,7 @@ HResult CompoundFile::PageFor(uint32_t sector, bool forWrite, Page*& page) {
         if (pages_.size() >= kPageCacheLimit)
             TrimCleanPages();
         Page fresh;
-        fresh.data = std::make_unique<uint8_t[]>(sectorSize_);
+        fresh.data = std::make_unique_for_overwrite<uint8_t[]>(sectorSize_); // ReadRaw fills it
         if (const HResult hr = ReadRaw(SectorOffset(sector), fresh.data.get(), sectorSize_);
             Failed(hr))
             return hr;
@@ -913,7 +980,8 @@ void CompoundFile::FreeMiniSector(uint32_t m) {
 
 HResult CompoundFile::AllocEntry(uint32_t& sid) {
     uint32_t s = freeEntryHint_;
-    while (s < entries_.size() && entries_[s].type != TypeUnallocated)
+    // An entry that a handle still names (its element reverted away) is not given out again.
+    while (s < entries_.size() && (entries_[s].type != TypeUnallocated || open_.count(s)))
         ++s;
     if (s >= entries_.size()) {
         uint32_t sector = 0;
@@ -958,6 +1026,9 @@ CompoundFile::Chain& CompoundFile::ChainOf(uint32_t sid) {
     chain.mini = e.size < kMiniStreamCutoff;
     if (e.size > 0) {
         const std::vector<uint32_t>& table = chain.mini ? miniFat_ : fat_;
+        const uint64_t unit = chain.mini ? kMiniSectorSize : sectorSize_;
+        chain.units.reserve(
+            static_cast<size_t>(std::min<uint64_t>((e.size + unit - 1) / unit, table.size())));
         // The chain was proved sound when the file was opened and has been kept so since.
         for (uint32_t s = e.start;
              s != ENDOFCHAIN && s < table.size() && chain.units.size() < table.size(); s = table[s])
@@ -1048,7 +1119,7 @@ HResult CompoundFile::WriteUnits(const std::vector<uint32_t>& units, bool mini, 
             } else if (piece == unit) {
                 // A whole sector is overwritten: no need to read what it held.
                 Page fresh;
-                fresh.data = std::make_unique<uint8_t[]>(sectorSize_);
+                fresh.data = std::make_unique_for_overwrite<uint8_t[]>(sectorSize_);
                 fresh.dirty = true;
                 if (pages_.size() >= kPageCacheLimit)
                     TrimCleanPages();
@@ -1428,6 +1499,8 @@ HResult CompoundFile::CreateElement(uint32_t parent, const std::u16string& name,
                                     bool replace, uint32_t& sid) {
     if (const HResult hr = Usable(true); Failed(hr))
         return hr;
+    if (parent != kRoot && TypeOf(parent) != TypeStorage)
+        return STG_E_REVERTED; // the handle's storage went away with a Revert
     if (!IsValidName(name))
         return STG_E_INVALIDNAME;
     uint32_t existing = 0;
@@ -1501,6 +1574,8 @@ HResult CompoundFile::MoveElement(uint32_t parent, const std::u16string& name,
         return hr;
     if (const HResult hr = destFile.Usable(true); Failed(hr))
         return hr;
+    if (destParent != kRoot && destFile.TypeOf(destParent) != TypeStorage)
+        return STG_E_REVERTED;
     if (!IsValidName(newName))
         return STG_E_INVALIDNAME;
     uint32_t sid = 0;
@@ -1638,10 +1713,12 @@ void CompoundFile::SerializeEntry(uint32_t sid, uint8_t* p) const {
     Put32(p + dirent::Left, e.left);
     Put32(p + dirent::Right, e.right);
     Put32(p + dirent::Child, e.child);
-    std::memcpy(p + dirent::Clsid, e.clsid, 16);
-    Put32(p + dirent::StateBits, e.state);
-    Put64(p + dirent::CreationTime, e.created);
-    Put64(p + dirent::ModifiedTime, e.modified);
+    if (e.type != TypeStream) { // streams have no class, state bits or times
+        std::memcpy(p + dirent::Clsid, e.clsid, 16);
+        Put32(p + dirent::StateBits, e.state);
+        Put64(p + dirent::CreationTime, e.type == TypeRoot ? 0 : e.created);
+        Put64(p + dirent::ModifiedTime, e.modified);
+    }
     Put32(p + dirent::StartSector, e.type == TypeStorage ? 0 : e.start);
     Put64(p + dirent::StreamSize, e.type == TypeStorage ? 0 : e.size);
 }
@@ -1649,10 +1726,16 @@ void CompoundFile::SerializeEntry(uint32_t sid, uint8_t* p) const {
 HResult CompoundFile::Commit() {
     if (!device_)
         return STG_E_REVERTED;
+    if (finishOwed_)
+        if (const HResult hr = FinishCommit(); Failed(hr))
+            return hr;
     if (!writable_ || !modified_)
         return S_OK;
     if (broken_)
         return STG_E_WRITEFAULT;
+    // Trees that came from another writer in poor shape are not written back as they were.
+    while (!rebuildOnWrite_.empty())
+        RebuildTree(*rebuildOnWrite_.begin());
 
     // Everything to write, by sector; the header is sector "-1" at offset 0.
     const uint32_t perSector = sectorSize_ / 4;
@@ -1775,16 +1858,6 @@ HResult CompoundFile::Commit() {
     }
     if (!e && !temporary_)
         e = device_->Sync();
-    if (!e && !temporary_) {
-        e = fs_->Remove(journal_);
-        if (!e)
-            e = fs_->SyncFolderOf(journal_);
-        if (e) {
-            // The new state is in the file but the journal may still undo it: stop writing.
-            broken_ = true;
-            return FromErrno(e, true);
-        }
-    }
     if (e) {
         const HResult failure = FromErrno(e, true);
         if (!temporary_ && Failed(RollBack(*fs_, journal_, *device_)))
@@ -1798,6 +1871,21 @@ HResult CompoundFile::Commit() {
     fileLength_ = newLength;
     TakeCommitted();
     modified_ = false;
+    if (temporary_)
+        return S_OK;
+    // The new state is in the file; until the journal is gone for good, a crash still undoes it.
+    // If that fails, the next commit (or the release) finishes this one before writing anything.
+    finishOwed_ = true;
+    return FinishCommit();
+}
+
+HResult CompoundFile::FinishCommit() {
+    if (fs_->Exists(journal_))
+        if (const int e = fs_->Remove(journal_))
+            return FromErrno(e, true);
+    if (const int e = fs_->SyncFolderOf(journal_))
+        return FromErrno(e, true);
+    finishOwed_ = false;
     return S_OK;
 }
 
@@ -1837,6 +1925,8 @@ void CompoundFile::ReleaseRoot() {
     std::lock_guard lock(mutex_);
     if (device_ && writable_ && !transacted_)
         Commit();
+    else if (device_ && finishOwed_)
+        FinishCommit();
     Close();
 }
 

@@ -189,6 +189,7 @@ private:
     void SerializeHeader(std::vector<uint8_t>& out) const;
     void SerializeEntry(uint32_t sid, uint8_t* out) const;
     int WriteRuns(const Writes& writes, const std::vector<uint8_t>& header);
+    HResult FinishCommit();
     static HResult RollBack(CfbFileSystem& fs, const std::string& journal, CfbDevice& device);
     void Close();
 
@@ -200,7 +201,8 @@ private:
     bool writable_ = false;
     bool transacted_ = false;
     bool temporary_ = false;
-    bool broken_ = false; // a commit failed and could not be undone: refuse further writes
+    bool broken_ = false;     // a commit failed and could not be undone: refuse further writes
+    bool finishOwed_ = false; // the last commit is written, its journal not yet removed for good
     bool modified_ = false;
 
     uint32_t sectorShift_ = 9;

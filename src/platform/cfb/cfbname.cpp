@@ -5,11 +5,7 @@
 #include <QChar>
 
 namespace platform::cfb {
-namespace {
-
-char16_t UpperUnit(char16_t c) {
-    if (c < 0x80)
-        return (c >= u'a' && c <= u'z') ? static_cast<char16_t>(c - 0x20) : c;
+char16_t UpperUnitBeyondAscii(char16_t c) {
     if (QChar::isSurrogate(c))
         return c;
     // The mapping table of the format's reference implementation differs from Unicode's simple
@@ -32,27 +28,18 @@ char16_t UpperUnit(char16_t c) {
     return upper <= 0xFFFF ? static_cast<char16_t>(upper) : c;
 }
 
-} // namespace
-
-std::u16string NameKey(const std::u16string& name) {
+std::u16string NameKey(std::u16string_view name) {
     std::u16string key(name);
     for (char16_t& c : key)
         c = UpperUnit(c);
     return key;
 }
 
-int CompareKeys(const std::u16string& a, const std::u16string& b) {
-    if (a.size() != b.size())
-        return a.size() < b.size() ? -1 : 1;
-    const int c = a.compare(b);
-    return c < 0 ? -1 : (c > 0 ? 1 : 0);
-}
-
-bool IsValidName(const std::u16string& name) {
+bool IsValidName(std::u16string_view name) {
     if (name.empty() || name.size() > kMaxNameUnits)
         return false;
     for (const char16_t c : name)
-        if (c == u'/' || c == u'\\' || c == u':' || c == u'!' || c == 0)
+        if (c <= u'\\' && (c == u'/' || c == u'\\' || c == u':' || c == u'!' || c == 0))
             return false;
     return true;
 }

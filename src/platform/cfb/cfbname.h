@@ -1,17 +1,32 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 namespace platform::cfb {
 
 // The key that orders element names inside a storage: every UTF-16 unit upper-cased on its own
 // by a simple, locale-invariant mapping. Two names with equal keys cannot be siblings.
-std::u16string NameKey(const std::u16string& name);
+std::u16string NameKey(std::u16string_view name);
+
+char16_t UpperUnitBeyondAscii(char16_t unit);
+inline char16_t UpperUnit(char16_t unit) {
+    if (unit >= 0x80)
+        return UpperUnitBeyondAscii(unit);
+    return static_cast<char16_t>(unit - u'a') < 26 ? static_cast<char16_t>(unit - 0x20) : unit;
+}
 
 // The sibling order of the format: a shorter name first, then unit by unit on the keys.
-int CompareKeys(const std::u16string& a, const std::u16string& b);
+inline int CompareKeys(std::u16string_view a, std::u16string_view b) {
+    if (a.size() != b.size())
+        return a.size() < b.size() ? -1 : 1;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (a[i] != b[i])
+            return a[i] < b[i] ? -1 : 1;
+    return 0;
+}
 
 // 1 to 31 units, none of "/", "\", ":", "!".
-bool IsValidName(const std::u16string& name);
+bool IsValidName(std::u16string_view name);
 
 } // namespace platform::cfb

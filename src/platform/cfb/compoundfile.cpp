@@ -78,7 +78,7 @@ uint64_t FileTimeNow() {
     return static_cast<uint64_t>(since1970) + 116444736000000000ULL;
 }
 
-std::string Printable(const std::u16string& name) {
+std::string Printable(std::u16string_view name) {
     std::string out;
     for (const char16_t c : name) {
         if (c >= 0x20 && c < 0x7F) {
@@ -124,7 +124,8 @@ bool ChainPresent(const std::vector<uint32_t>& chain, uint64_t needed, uint32_t 
 constexpr char kJournalMagic[8] = {'V', 'Q', 'C', 'F', 'B', 'J', 'N', 'L'};
 constexpr uint32_t kJournalVersion = 1;
 constexpr size_t kJournalHeader = 8 + 4 + 4 + 8 + 4 + 4;
-constexpr size_t kPageCacheLimit = 8192;
+constexpr size_t kPageCacheLimit = 16384;
+constexpr size_t kReadAhead = 64; // sectors
 constexpr uint32_t kCopyChunk = 64 * 1024;
 
 } // namespace
@@ -295,7 +296,7 @@ void CompoundFile::InitEmpty() {
     entries_.assign(sectorSize_ / kDirEntrySize, Entry{});
     Entry& root = entries_[kRoot];
     root.name = u"Root Entry";
-    root.key = NameKey(root.name);
+    root.key = NameKey(root.name.view());
     root.type = TypeRoot;
     root.colour = Black;
     parentOf_.assign(entries_.size(), NOSTREAM);
@@ -535,7 +536,9 @@ HResult CompoundFile::Load(CheckReport* report) {
             return CORRUPT("entry %zu: name is not terminated where its length says", sid);
         if (sid != kRoot && !IsValidName(e.name))
             return CORRUPT("entry %zu has the invalid name \"%s\"", sid, Printable(e.name).c_str());
-        e.key = NameKey(e.name);
+        e.key = e.name;
+        for (char16_t& unit : e.key)
+            unit = UpperUnit(unit);
         e.left = Get32(p + dirent::Left);
         e.right = Get32(p + dirent::Right);
         e.child = Get32(p + dirent::Child);
@@ -655,7 +658,7 @@ HResult CompoundFile::LoadTrees(CheckReport* report) {
         size_t children = 0;
         size_t level = 1;           // the depth of cur in the tree
         std::vector<size_t> levels; // the depth of each entry on the stack
-        const std::u16string* previous = nullptr;
+        const detail::ShortName* previous = nullptr;
         uint32_t cur = top;
         stack.clear();
         while (cur != NOSTREAM || !stack.empty()) {
@@ -1079,6 +1082,8 @@ HResult CompoundFile::ReadUnits(const std::vector<uint32_t>& units, bool mini, u
                     k += direct - 1;
                     continue;
                 } else {
+                    if (const HResult hr = ReadAhead(units, index + k); Failed(hr))
+                        return hr;
                     Page* page = nullptr;
                     if (const HResult hr = PageFor(s, false, page); Failed(hr))
                         return hr;
@@ -1090,6 +1095,31 @@ HResult CompoundFile::ReadUnits(const std::vector<uint32_t>& units, bool mini, u
         out += piece;
         pos += piece;
         n -= piece;
+    }
+    return S_OK;
+}
+
+// Small streams share the sectors of the mini stream, and are mostly read one after another:
+// a missed sector brings the uncached sectors that follow it in the file along in one read.
+HResult CompoundFile::ReadAhead(const std::vector<uint32_t>& units, size_t index) {
+    size_t run = 0;
+    while (index + run < units.size() && run < kReadAhead &&
+           units[index + run] == units[index] + run && !pages_.count(units[index + run]))
+        ++run;
+    if (run == 0)
+        return S_OK;
+    if (pages_.size() + run > kPageCacheLimit)
+        TrimCleanPages();
+    readBuffer_.resize(run * sectorSize_);
+    if (const HResult hr =
+            ReadRaw(SectorOffset(units[index]), readBuffer_.data(), readBuffer_.size());
+        Failed(hr))
+        return hr;
+    for (size_t k = 0; k < run; ++k) {
+        Page page;
+        page.data = std::make_unique_for_overwrite<uint8_t[]>(sectorSize_);
+        std::memcpy(page.data.get(), readBuffer_.data() + k * sectorSize_, sectorSize_);
+        pages_.emplace(units[index + k], std::move(page));
     }
     return S_OK;
 }
@@ -1310,7 +1340,9 @@ void CompoundFile::Relink(uint32_t parent, uint32_t above, uint32_t old, uint32_
 }
 
 HResult CompoundFile::Find(uint32_t parent, const std::u16string& name, uint32_t& sid) const {
-    const std::u16string key = NameKey(name);
+    detail::ShortName key(name);
+    for (char16_t& unit : key)
+        unit = UpperUnit(unit);
     uint32_t cur = entries_[parent].child;
     for (size_t steps = 0; cur != NOSTREAM && steps <= entries_.size(); ++steps) {
         const int c = CompareKeys(key, entries_[cur].key);
@@ -1392,7 +1424,7 @@ void CompoundFile::InsertChild(uint32_t parent, uint32_t sid) {
 void CompoundFile::RemoveChild(uint32_t parent, uint32_t sid) {
     if (rebuildOnWrite_.count(parent))
         RebuildTree(parent);
-    const std::u16string& key = entries_[sid].key;
+    const detail::ShortName key = entries_[sid].key;
     uint32_t above = NOSTREAM;
     uint32_t cur = entries_[parent].child;
     while (cur != sid && cur != NOSTREAM) {
@@ -1510,13 +1542,13 @@ HResult CompoundFile::CreateElement(uint32_t parent, const std::u16string& name,
         if (SubtreeOpen(existing))
             return STG_E_ACCESSDENIED;
         if (type == TypeStream && entries_[existing].type == TypeStream &&
-            entries_[existing].name == name) {
+            entries_[existing].name.view() == name) {
             if (const HResult hr = SetStreamSize(existing, 0); Failed(hr))
                 return hr;
             sid = existing;
             return S_OK;
         }
-        if (const HResult hr = DestroyElement(parent, entries_[existing].name); Failed(hr))
+        if (const HResult hr = DestroyElement(parent, entries_[existing].name.str()); Failed(hr))
             return hr;
     }
     uint32_t fresh = 0;
@@ -1525,7 +1557,7 @@ HResult CompoundFile::CreateElement(uint32_t parent, const std::u16string& name,
     Entry& e = entries_[fresh];
     e = Entry{};
     e.name = name;
-    e.key = NameKey(name);
+    e.key = NameKey(e.name);
     e.type = type;
     if (type == TypeStorage) {
         e.start = 0;
@@ -1626,7 +1658,7 @@ HResult CompoundFile::CopySubtree(uint32_t srcSid, CompoundFile& dest, uint32_t 
         if (src.type == TypeStorage) {
             Children(w.src, children);
             for (const uint32_t c : children)
-                work.push_back({c, made, entries_[c].name});
+                work.push_back({c, made, entries_[c].name.str()});
             continue;
         }
         const uint64_t size = src.size;
@@ -1666,7 +1698,7 @@ HResult CompoundFile::Enumerate(uint32_t parent, std::vector<StatStg>& out) cons
 
 HResult CompoundFile::Stat(uint32_t sid, StatStg& out) const {
     const Entry& e = entries_[sid];
-    out.name = e.name;
+    out.name = e.name.str();
     out.type = e.type == TypeStream ? STGTY_STREAM : STGTY_STORAGE;
     out.size = e.type == TypeStream ? e.size : 0;
     return S_OK;

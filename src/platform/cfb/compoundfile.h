@@ -3,11 +3,13 @@
 #include "platform/cfb/cfbdevice.h"
 #include "platform/cfb/cfbresult.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
@@ -35,9 +37,37 @@ struct EngineOptions {
 
 namespace detail {
 
+// An element name held in place: directories hold up to millions of them, and opening a file
+// must not cost an allocation per entry.
+class ShortName {
+public:
+    ShortName() = default;
+    ShortName(std::u16string_view text) { *this = text; }
+    ShortName& operator=(std::u16string_view text) {
+        length_ = static_cast<uint8_t>(std::min<size_t>(text.size(), kCapacity));
+        std::copy_n(text.data(), length_, units_);
+        return *this;
+    }
+    size_t size() const { return length_; }
+    bool empty() const { return length_ == 0; }
+    void resize(size_t n) { length_ = static_cast<uint8_t>(std::min<size_t>(n, kCapacity)); }
+    char16_t& operator[](size_t i) { return units_[i]; }
+    char16_t operator[](size_t i) const { return units_[i]; }
+    char16_t* begin() { return units_; }
+    char16_t* end() { return units_ + length_; }
+    std::u16string_view view() const { return {units_, length_}; }
+    operator std::u16string_view() const { return view(); }
+    std::u16string str() const { return std::u16string(view()); }
+
+private:
+    static constexpr size_t kCapacity = 32;
+    char16_t units_[kCapacity] = {};
+    uint8_t length_ = 0;
+};
+
 struct Entry {
-    std::u16string name;
-    std::u16string key; // NameKey(name)
+    ShortName name;
+    ShortName key; // NameKey(name)
     uint8_t type = 0;
     uint8_t colour = 1;
     uint32_t left = 0xFFFFFFFF;
@@ -110,7 +140,10 @@ public:
     // Open-element bookkeeping: an element is open at most once.
     bool IsOpen(uint32_t sid) const { return open_.count(sid) != 0; }
     void MarkOpen(uint32_t sid) { open_.insert(sid); }
-    void MarkClosed(uint32_t sid) { open_.erase(sid); }
+    void MarkClosed(uint32_t sid) {
+        open_.erase(sid);
+        chains_.erase(sid);
+    }
 
     uint64_t StreamSize(uint32_t sid) const;
     HResult ReadStream(uint32_t sid, uint64_t pos, void* buffer, uint32_t n, uint32_t& done);
@@ -164,6 +197,7 @@ private:
     Chain& ChainOf(uint32_t sid);
     HResult ReadUnits(const std::vector<uint32_t>& units, bool mini, uint64_t pos, void* buffer,
                       size_t n);
+    HResult ReadAhead(const std::vector<uint32_t>& units, size_t index);
     HResult WriteUnits(const std::vector<uint32_t>& units, bool mini, uint64_t pos,
                        const void* buffer, size_t n);
     HResult ResizeUnits(uint32_t sid, Chain& chain, uint64_t newSize);
@@ -225,6 +259,7 @@ private:
     std::unordered_map<uint32_t, Page> pages_;
     std::unordered_map<uint32_t, Chain> chains_;
     std::unordered_set<uint32_t> open_;
+    std::vector<uint8_t> readBuffer_;
     uint32_t freeSectorHint_ = 0;
     uint32_t freeMiniHint_ = 0;
     uint32_t freeEntryHint_ = 0;

@@ -251,6 +251,7 @@ HResult ReadTree(Storage& storage, const std::string& prefix, Tree& out) {
 // What the file may hold after a run. No committed tree: no commit completed, so no file.
 struct Outcome {
     std::optional<Tree> committed; // the last commit that answered S_OK
+    uint64_t committedLength = 0;  // the length of the file it left
     std::vector<Tree> inDoubt;     // later commits a fault cut off after the file was synced
     bool finished = false;         // every step ran and every commit completed in the end
 };
@@ -266,6 +267,8 @@ HResult TrackCommit(const std::string& path, FaultFileSystem& fs, const Tree& mo
         outcome.inDoubt.push_back(model);
     if (Succeeded(hr)) {
         outcome.committed = model;
+        std::error_code ignored;
+        outcome.committedLength = std::filesystem::file_size(path, ignored);
         outcome.inDoubt.clear();
     }
     return hr;
@@ -339,6 +342,10 @@ void ExpectCommittedState(const std::string& path, const Outcome& outcome) {
             message += "against one cut off:\n" + Difference(cutOff, got);
         ADD_FAILURE() << message;
     }
+    // Restoring the last commit restores its length too: no sectors are left past its end.
+    if (outcome.committed && got == *outcome.committed) {
+        EXPECT_EQ(std::filesystem::file_size(path), outcome.committedLength);
+    }
     CheckReport report;
     CompoundFile::Check(path, {}, report);
     std::string found;
@@ -350,8 +357,8 @@ void ExpectCommittedState(const std::string& path, const Outcome& outcome) {
 }
 
 // Opens the file as a program started after the crash does (the open restores the last commit),
-// through a file system on which operation crashAt of the open crashes the way mode says (0: the
-// power goes once the open is done). Answers the operations of the open.
+// through a file system on which operation crashAt of the open crashes the way mode says; with
+// crashAt 0 the power goes once the open is done. Answers the operations of the open.
 uint64_t OpenCrashing(const std::string& path, uint64_t crashAt, FaultFileSystem::Mode mode) {
     FaultFileSystem fs;
     if (crashAt)
@@ -364,14 +371,25 @@ uint64_t OpenCrashing(const std::string& path, uint64_t crashAt, FaultFileSystem
     return fs.Operations();
 }
 
+// A copy of the file and its journal, in folder.
+std::string CopyWithJournal(const std::string& path, const TempDir& folder,
+                            const std::string& name) {
+    const std::string copy = folder.FileStd(QString::fromStdString(name));
+    std::filesystem::copy_file(path, copy);
+    std::filesystem::copy_file(path + "-journal", copy + "-journal");
+    return copy;
+}
+
 // Crashes the opens of a file left with a journal, one open after the other: at the first
-// operation of restoring the last commit, halfway, at each of the last five, and after it.
+// operation of restoring the last commit, halfway, and at each of the last five.
 void OpenWithCrashes(const std::string& path, FaultFileSystem::Mode mode) {
     TempDir scratch;
-    const std::string count = scratch.FileStd("count.vqd");
-    std::filesystem::copy_file(path, count);
-    std::filesystem::copy_file(path + "-journal", count + "-journal");
-    const uint64_t total = OpenCrashing(count, 0, FaultFileSystem::Mode::Fail);
+    FaultFileSystem counting;
+    {
+        std::unique_ptr<Storage> root;
+        StgOpenStorage(CopyWithJournal(path, scratch, "count.vqd"), STGM_READ, root, {&counting});
+    }
+    const uint64_t total = counting.Operations();
     uint64_t done = 0;
     for (const uint64_t k :
          {uint64_t{1}, total / 2, total - 4, total - 3, total - 2, total - 1, total}) {
@@ -379,7 +397,6 @@ void OpenWithCrashes(const std::string& path, FaultFileSystem::Mode mode) {
             OpenCrashing(path, k, mode);
         done = std::max(done, k);
     }
-    OpenCrashing(path, 0, mode);
 }
 
 std::string Item(int i) {
@@ -436,6 +453,7 @@ TEST(CompoundFileFaults, EveryOperationOfAWorkloadMayFailOrCrash) {
         ExpectCommittedState(path, clean);
     }
     ASSERT_FALSE(::testing::Test::HasFailure()) << "the workload fails without faults";
+    ::testing::Test::RecordProperty("operations", std::to_string(operations));
 
     const ModeCase modes[] = {{FaultFileSystem::Mode::Fail, "fails"},
                               {FaultFileSystem::Mode::Crash, "crashes"},
@@ -458,14 +476,20 @@ TEST(CompoundFileFaults, EveryOperationOfAWorkloadMayFailOrCrash) {
                 EXPECT_TRUE(outcome.finished);
             }
             if (c.mode != FaultFileSystem::Mode::Fail && PosixFileSystem().Exists(journal)) {
-                // The same crash, then more while the next opens restore the last commit.
-                SCOPED_TRACE("then while opening the file again");
+                // The next program to open the file crashes too, or loses power after the open.
                 TempDir again;
-                const std::string copy = again.FileStd("document.vqd");
-                std::filesystem::copy_file(path, copy);
-                std::filesystem::copy_file(journal, copy + "-journal");
-                OpenWithCrashes(copy, c.mode);
-                ExpectCommittedState(copy, outcome);
+                {
+                    SCOPED_TRACE("then crashes while opening it again");
+                    const std::string copy = CopyWithJournal(path, again, "crashing.vqd");
+                    OpenWithCrashes(copy, c.mode);
+                    ExpectCommittedState(copy, outcome);
+                }
+                {
+                    SCOPED_TRACE("then loses power after opening it again");
+                    const std::string copy = CopyWithJournal(path, again, "opened.vqd");
+                    OpenCrashing(copy, 0, c.mode);
+                    ExpectCommittedState(copy, outcome);
+                }
             }
             ExpectCommittedState(path, outcome);
             if (::testing::Test::HasFailure())

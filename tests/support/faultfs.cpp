@@ -80,8 +80,8 @@ int FaultFileSystem::Begin(int failError, FileState* file, const std::function<v
     mode_ = fault->second;
     lastFault_ = operations_;
     syncsAtFault_.clear();
-    for (const auto& [name, file] : files_)
-        syncsAtFault_[name] = file->lastSync;
+    for (const auto& [name, state] : files_)
+        syncsAtFault_[name] = state->lastSync;
     if (mode_ == Mode::Fail)
         return failError;
     if (torn)

@@ -1128,7 +1128,8 @@ TEST(CompoundFile, MiniStreamSizeInsideAMiniSectorKeepsThatSectorInUse) {
         auto root = CreateFile(path);
         ASSERT_TRUE(root);
         Put(*root, u"a", Pattern(100, 1)); // mini sectors 0 and 1
-        Put(*root, u"b", Pattern(130, 2)); // 2 to 4: the mini stream holds 320 bytes
+        Put(*root, u"b", Pattern(130, 2)); // 2 to 4
+        Put(*root, u"e", Pattern(3716, 5)); // 5 to 63, ending at byte 4036 of the mini stream
     }
     QByteArray bytes = FileBytes(path);
     auto get32 = [&](qsizetype at) {
@@ -1139,8 +1140,12 @@ TEST(CompoundFile, MiniStreamSizeInsideAMiniSectorKeepsThatSectorInUse) {
     };
     // The root entry opens the first directory sector; its size field is at 0x78.
     const qsizetype rootSize = (qsizetype{get32(0x30)} + 1) * 512 + 0x78;
-    ASSERT_EQ(get32(rootSize), 320u);
-    bytes[rootSize] = static_cast<char>(260); // "b" ends at byte 258 of the mini stream
+    ASSERT_EQ(get32(rootSize), 4096u) << "the mini stream holds the three streams";
+    // Cut the mini stream to 4038 bytes, inside the mini sector that ends "e".
+    bytes[rootSize] = static_cast<char>(0xC6);
+    bytes[rootSize + 1] = 0x0F;
+    bytes[rootSize + 2] = 0;
+    bytes[rootSize + 3] = 0;
     {
         QFile f(QString::fromStdString(path));
         ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
@@ -1155,7 +1160,8 @@ TEST(CompoundFile, MiniStreamSizeInsideAMiniSectorKeepsThatSectorInUse) {
     ExpectSameTree({{"a", Pattern(100, 1)},
                     {"b", Pattern(130, 2)},
                     {"c", Pattern(50, 3)},
-                    {"d", Pattern(3000, 4)}},
+                    {"d", Pattern(3000, 4)},
+                    {"e", Pattern(3716, 5)}},
                    SnapshotOf(path));
     ExpectClean(path);
 }

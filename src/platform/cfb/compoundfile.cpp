@@ -939,9 +939,11 @@ HResult CompoundFile::AllocMiniSector(uint32_t& mini) {
         ++m;
     if (m >= capacity || m >= miniFat_.size()) {
         m = capacity;
-        // Grow the mini stream by one mini sector, and the mini FAT when it is full.
-        const uint64_t newSize = root.size + kMiniSectorSize;
-        while (miniStreamChain_.size() * uint64_t{sectorSize_} < newSize) {
+        // Grow the mini stream (and the mini FAT with it) by a run of sectors, not one at a
+        // time: small streams are read one after another, and a mini stream in long runs
+        // reads with few calls.
+        const size_t grow = GrowthStep(miniStreamChain_.size());
+        for (size_t k = 0; k < grow; ++k) {
             uint32_t s = 0;
             if (const HResult hr = AllocSector(true, s); Failed(hr))
                 return hr;
@@ -951,7 +953,8 @@ HResult CompoundFile::AllocMiniSector(uint32_t& mini) {
                 fat_[miniStreamChain_.back()] = s;
             miniStreamChain_.push_back(s);
         }
-        while (miniFat_.size() <= m) {
+        const uint64_t newSize = miniStreamChain_.size() * uint64_t{sectorSize_};
+        while (miniFat_.size() < newSize / kMiniSectorSize) {
             uint32_t s = 0;
             if (const HResult hr = AllocSector(false, s); Failed(hr))
                 return hr;
@@ -975,6 +978,10 @@ HResult CompoundFile::AllocMiniSector(uint32_t& mini) {
     return S_OK;
 }
 
+size_t CompoundFile::GrowthStep(size_t sectors) {
+    return std::clamp<size_t>(sectors / 8, 8, 256);
+}
+
 void CompoundFile::FreeMiniSector(uint32_t m) {
     miniFat_[m] = FREESECT;
     freeMiniHint_ = std::min(freeMiniHint_, m);
@@ -987,13 +994,17 @@ HResult CompoundFile::AllocEntry(uint32_t& sid) {
     while (s < entries_.size() && (entries_[s].type != TypeUnallocated || open_.count(s)))
         ++s;
     if (s >= entries_.size()) {
-        uint32_t sector = 0;
-        if (const HResult hr = AllocSector(false, sector); Failed(hr))
-            return hr;
-        fat_[dirChain_.back()] = sector;
-        dirChain_.push_back(sector);
+        // The directory too grows by runs of sectors, so that it reads with few calls.
         const size_t first = entries_.size();
-        entries_.resize(first + sectorSize_ / kDirEntrySize);
+        const size_t grow = GrowthStep(dirChain_.size());
+        for (size_t k = 0; k < grow; ++k) {
+            uint32_t sector = 0;
+            if (const HResult hr = AllocSector(false, sector); Failed(hr))
+                return hr;
+            fat_[dirChain_.back()] = sector;
+            dirChain_.push_back(sector);
+        }
+        entries_.resize(dirChain_.size() * (sectorSize_ / kDirEntrySize));
         parentOf_.resize(entries_.size(), NOSTREAM);
         for (size_t i = first; i < entries_.size(); ++i)
             MarkDirty(static_cast<uint32_t>(i));

@@ -189,6 +189,7 @@ private:
     void FreeSector(uint32_t sector);
     HResult AllocMiniSector(uint32_t& mini);
     void FreeMiniSector(uint32_t mini);
+    static size_t GrowthStep(size_t sectors);
     HResult AllocEntry(uint32_t& sid);
     void ResetEntry(uint32_t sid);
     void MarkDirty(uint32_t sid);

@@ -125,7 +125,7 @@ constexpr char kJournalMagic[8] = {'V', 'Q', 'C', 'F', 'B', 'J', 'N', 'L'};
 constexpr uint32_t kJournalVersion = 1;
 constexpr size_t kJournalHeader = 8 + 4 + 4 + 8 + 4 + 4;
 constexpr size_t kPageCacheLimit = 16384;
-constexpr size_t kReadAhead = 64; // sectors
+constexpr size_t kReadAhead = 128; // sectors
 constexpr uint32_t kCopyChunk = 64 * 1024;
 
 } // namespace
@@ -375,6 +375,7 @@ HResult CompoundFile::WalkChain(uint32_t start, const std::vector<uint32_t>& tab
 }
 
 HResult CompoundFile::Load(CheckReport* report) {
+    windowCount_ = 0;
     pages_.clear();
     chains_.clear();
     dirtyEntries_.clear();
@@ -1093,12 +1094,12 @@ HResult CompoundFile::ReadUnits(const std::vector<uint32_t>& units, bool mini, u
                     k += direct - 1;
                     continue;
                 } else {
-                    if (const HResult hr = ReadAhead(units, index + k); Failed(hr))
-                        return hr;
-                    Page* page = nullptr;
-                    if (const HResult hr = PageFor(s, false, page); Failed(hr))
-                        return hr;
-                    std::memcpy(out + done, page->data.get() + from, take);
+                    if (s < windowFirst_ || s >= windowFirst_ + windowCount_)
+                        if (const HResult hr = ReadAhead(units, index + k); Failed(hr))
+                            return hr;
+                    std::memcpy(out + done,
+                                window_.data() + size_t{s - windowFirst_} * sectorSize_ + from,
+                                take);
                 }
                 done += take;
             }
@@ -1111,27 +1112,20 @@ HResult CompoundFile::ReadUnits(const std::vector<uint32_t>& units, bool mini, u
 }
 
 // Small streams share the sectors of the mini stream, and are mostly read one after another:
-// a missed sector brings the uncached sectors that follow it in the file along in one read.
+// a sector that is not in the page cache is read together with the run of sectors that follow
+// it in the file, into a window of committed bytes (changed sectors always have a page).
 HResult CompoundFile::ReadAhead(const std::vector<uint32_t>& units, size_t index) {
-    size_t run = 0;
+    size_t run = 1;
     while (index + run < units.size() && run < kReadAhead &&
-           units[index + run] == units[index] + run && !pages_.count(units[index + run]))
+           units[index + run] == units[index] + run)
         ++run;
-    if (run == 0)
-        return S_OK;
-    if (pages_.size() + run > kPageCacheLimit)
-        TrimCleanPages();
-    readBuffer_.resize(run * sectorSize_);
-    if (const HResult hr =
-            ReadRaw(SectorOffset(units[index]), readBuffer_.data(), readBuffer_.size());
+    windowCount_ = 0;
+    window_.resize(run * sectorSize_);
+    if (const HResult hr = ReadRaw(SectorOffset(units[index]), window_.data(), window_.size());
         Failed(hr))
         return hr;
-    for (size_t k = 0; k < run; ++k) {
-        Page page;
-        page.data = std::make_unique_for_overwrite<uint8_t[]>(sectorSize_);
-        std::memcpy(page.data.get(), readBuffer_.data() + k * sectorSize_, sectorSize_);
-        pages_.emplace(units[index + k], std::move(page));
-    }
+    windowFirst_ = units[index];
+    windowCount_ = static_cast<uint32_t>(run);
     return S_OK;
 }
 
@@ -1776,6 +1770,7 @@ HResult CompoundFile::Commit() {
         return S_OK;
     if (broken_)
         return STG_E_WRITEFAULT;
+    windowCount_ = 0; // the file's bytes change below
     // Trees that came from another writer in poor shape are not written back as they were.
     while (!rebuildOnWrite_.empty())
         RebuildTree(*rebuildOnWrite_.begin());

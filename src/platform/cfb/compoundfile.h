@@ -260,7 +260,9 @@ private:
     std::unordered_map<uint32_t, Page> pages_;
     std::unordered_map<uint32_t, Chain> chains_;
     std::unordered_set<uint32_t> open_;
-    std::vector<uint8_t> readBuffer_;
+    std::vector<uint8_t> window_; // committed bytes of sectors windowFirst_ and following
+    uint32_t windowFirst_ = 0;
+    uint32_t windowCount_ = 0;
     uint32_t freeSectorHint_ = 0;
     uint32_t freeMiniHint_ = 0;
     uint32_t freeEntryHint_ = 0;

@@ -16,7 +16,23 @@ inline char16_t UpperUnit(char16_t unit) {
     return static_cast<char16_t>(unit - u'a') < 26 ? static_cast<char16_t>(unit - 0x20) : unit;
 }
 
-// The sibling order of the format: a shorter name first, then unit by unit on the keys.
+// The sibling order of the format on names: a shorter name first, then unit by unit on the
+// upper-cased units.
+inline int CompareNames(std::u16string_view a, std::u16string_view b) {
+    if (a.size() != b.size())
+        return a.size() < b.size() ? -1 : 1;
+    for (size_t i = 0; i < a.size(); ++i) {
+        if (a[i] == b[i])
+            continue;
+        const char16_t ua = UpperUnit(a[i]);
+        const char16_t ub = UpperUnit(b[i]);
+        if (ua != ub)
+            return ua < ub ? -1 : 1;
+    }
+    return 0;
+}
+
+// The same order on keys that are upper-cased already.
 inline int CompareKeys(std::u16string_view a, std::u16string_view b) {
     if (a.size() != b.size())
         return a.size() < b.size() ? -1 : 1;

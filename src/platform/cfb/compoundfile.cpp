@@ -296,7 +296,6 @@ void CompoundFile::InitEmpty() {
     entries_.assign(sectorSize_ / kDirEntrySize, Entry{});
     Entry& root = entries_[kRoot];
     root.name = u"Root Entry";
-    root.key = NameKey(root.name.view());
     root.type = TypeRoot;
     root.colour = Black;
     parentOf_.assign(entries_.size(), NOSTREAM);
@@ -537,9 +536,6 @@ HResult CompoundFile::Load(CheckReport* report) {
             return CORRUPT("entry %zu: name is not terminated where its length says", sid);
         if (sid != kRoot && !IsValidName(e.name))
             return CORRUPT("entry %zu has the invalid name \"%s\"", sid, Printable(e.name).c_str());
-        e.key = e.name;
-        for (char16_t& unit : e.key)
-            unit = UpperUnit(unit);
         e.left = Get32(p + dirent::Left);
         e.right = Get32(p + dirent::Right);
         e.child = Get32(p + dirent::Child);
@@ -685,11 +681,11 @@ HResult CompoundFile::LoadTrees(CheckReport* report) {
             levels.pop_back();
             ++children;
             const Entry& e = entries_[cur];
-            if (previous && CompareKeys(*previous, e.key) >= 0)
+            if (previous && CompareNames(*previous, e.name) >= 0)
                 return CORRUPT("entry %u \"%s\" is out of order or has the same name as its "
                                "neighbour",
                                cur, Printable(e.name).c_str());
-            previous = &e.key;
+            previous = &e.name;
             parentOf_[cur] = parent;
             if (e.type == TypeStorage)
                 storages.push_back(cur);
@@ -1345,12 +1341,10 @@ void CompoundFile::Relink(uint32_t parent, uint32_t above, uint32_t old, uint32_
 }
 
 HResult CompoundFile::Find(uint32_t parent, const std::u16string& name, uint32_t& sid) const {
-    detail::ShortName key(name);
-    for (char16_t& unit : key)
-        unit = UpperUnit(unit);
+    const detail::ShortName key(name);
     uint32_t cur = entries_[parent].child;
     for (size_t steps = 0; cur != NOSTREAM && steps <= entries_.size(); ++steps) {
-        const int c = CompareKeys(key, entries_[cur].key);
+        const int c = CompareNames(key, entries_[cur].name);
         if (c == 0) {
             sid = cur;
             return S_OK;
@@ -1373,7 +1367,7 @@ void CompoundFile::InsertChild(uint32_t parent, uint32_t sid) {
     bool left = false;
     while (cur != NOSTREAM) {
         path.push_back(cur);
-        left = CompareKeys(e.key, entries_[cur].key) < 0;
+        left = CompareNames(e.name, entries_[cur].name) < 0;
         cur = left ? entries_[cur].left : entries_[cur].right;
     }
     if (path.empty())
@@ -1429,12 +1423,12 @@ void CompoundFile::InsertChild(uint32_t parent, uint32_t sid) {
 void CompoundFile::RemoveChild(uint32_t parent, uint32_t sid) {
     if (rebuildOnWrite_.count(parent))
         RebuildTree(parent);
-    const detail::ShortName key = entries_[sid].key;
+    const detail::ShortName key = entries_[sid].name;
     uint32_t above = NOSTREAM;
     uint32_t cur = entries_[parent].child;
     while (cur != sid && cur != NOSTREAM) {
         above = cur;
-        cur = CompareKeys(key, entries_[cur].key) < 0 ? entries_[cur].left : entries_[cur].right;
+        cur = CompareNames(key, entries_[cur].name) < 0 ? entries_[cur].left : entries_[cur].right;
     }
     if (cur != sid)
         return;
@@ -1562,7 +1556,6 @@ HResult CompoundFile::CreateElement(uint32_t parent, const std::u16string& name,
     Entry& e = entries_[fresh];
     e = Entry{};
     e.name = name;
-    e.key = NameKey(e.name);
     e.type = type;
     if (type == TypeStorage) {
         e.start = 0;
@@ -1631,7 +1624,6 @@ HResult CompoundFile::MoveElement(uint32_t parent, const std::u16string& name,
     if (&destFile == this && !copy) {
         RemoveChild(parent, sid);
         entries_[sid].name = newName;
-        entries_[sid].key = NameKey(newName);
         InsertChild(destParent, sid);
         return S_OK;
     }

@@ -67,7 +67,6 @@ private:
 
 struct Entry {
     ShortName name;
-    ShortName key; // NameKey(name)
     uint8_t type = 0;
     uint8_t colour = 1;
     uint32_t left = 0xFFFFFFFF;

@@ -4,6 +4,7 @@
 
 #include "platform/cfb/cfbstorage.h"
 #include "platform/cfb/compoundfile.h"
+#include "support/cfbtesting.h"
 #include "support/tempdir.h"
 
 #include <QDir>
@@ -29,40 +30,11 @@
 #include <vector>
 
 using namespace platform::cfb;
+using namespace testsupport;
 
 namespace {
 
-constexpr uint32_t kRW = STGM_READWRITE | STGM_SHARE_EXCLUSIVE;
-constexpr uint32_t kRead = STGM_READ | STGM_SHARE_EXCLUSIVE;
-constexpr uint32_t kCreate = kRW | STGM_CREATE;
 const QString kVerifier = QStringLiteral(VELQUINT_SHARED_TOOLS "/cfb-verify");
-
-std::string Show(HResult hr) {
-    char code[16];
-    std::snprintf(code, sizeof code, "0x%08X", static_cast<unsigned>(hr));
-    return std::string(code) + " " + ResultMessage(hr);
-}
-
-#define EXPECT_HR(expected, expr) EXPECT_EQ(Show(expr), Show(expected))
-#define ASSERT_HR(expected, expr) ASSERT_EQ(Show(expr), Show(expected))
-
-std::u16string U(const std::string& utf8) {
-    return QString::fromStdString(utf8).toStdU16String();
-}
-
-std::string Utf8(const std::u16string& name) {
-    return QString::fromStdU16String(name).toStdString();
-}
-
-std::string Pattern(size_t size, uint32_t seed) {
-    std::string out(size, '\0');
-    uint32_t x = seed * 2654435761u + 777;
-    for (size_t i = 0; i < size; ++i) {
-        x = x * 1103515245u + 12345;
-        out[i] = static_cast<char>(x >> 24);
-    }
-    return out;
-}
 
 // ---------------------------------------------------------------------------------------------
 // Trees as maps: "a/b/" for storages (value empty), "a/b/c" -> bytes for streams.

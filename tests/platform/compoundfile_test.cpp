@@ -3,6 +3,7 @@
 
 #include "platform/cfb/cfbstorage.h"
 #include "platform/cfb/compoundfile.h"
+#include "support/cfbtesting.h"
 #include "support/tempdir.h"
 
 #include <QDir>
@@ -24,40 +25,9 @@
 #include <vector>
 
 using namespace platform::cfb;
+using namespace testsupport;
 
 namespace {
-
-constexpr uint32_t kRW = STGM_READWRITE | STGM_SHARE_EXCLUSIVE;
-constexpr uint32_t kRead = STGM_READ | STGM_SHARE_EXCLUSIVE;
-constexpr uint32_t kCreate = kRW | STGM_CREATE;
-
-std::string Show(HResult hr) {
-    char code[16];
-    std::snprintf(code, sizeof code, "0x%08X", static_cast<unsigned>(hr));
-    return std::string(code) + " " + ResultMessage(hr);
-}
-
-#define EXPECT_HR(expected, expr) EXPECT_EQ(Show(expr), Show(expected))
-#define ASSERT_HR(expected, expr) ASSERT_EQ(Show(expr), Show(expected))
-
-std::u16string U(const std::string& utf8) {
-    return QString::fromStdString(utf8).toStdU16String();
-}
-
-std::string Utf8(const std::u16string& name) {
-    return QString::fromStdU16String(name).toStdString();
-}
-
-// Bytes that differ from one position and one seed to the next.
-std::string Pattern(size_t size, uint32_t seed) {
-    std::string out(size, '\0');
-    uint32_t x = seed * 2654435761u + 12345;
-    for (size_t i = 0; i < size; ++i) {
-        x = x * 1103515245u + 12345;
-        out[i] = static_cast<char>(x >> 24);
-    }
-    return out;
-}
 
 void Put(Storage& parent, const std::u16string& name, const std::string& data,
          uint32_t mode = kCreate) {
@@ -1127,8 +1097,8 @@ TEST(CompoundFile, MiniStreamSizeInsideAMiniSectorKeepsThatSectorInUse) {
     {
         auto root = CreateFile(path);
         ASSERT_TRUE(root);
-        Put(*root, u"a", Pattern(100, 1)); // mini sectors 0 and 1
-        Put(*root, u"b", Pattern(130, 2)); // 2 to 4
+        Put(*root, u"a", Pattern(100, 1));  // mini sectors 0 and 1
+        Put(*root, u"b", Pattern(130, 2));  // 2 to 4
         Put(*root, u"e", Pattern(3716, 5)); // 5 to 63, ending at byte 4036 of the mini stream
     }
     QByteArray bytes = FileBytes(path);

@@ -1341,10 +1341,9 @@ void CompoundFile::Relink(uint32_t parent, uint32_t above, uint32_t old, uint32_
 }
 
 HResult CompoundFile::Find(uint32_t parent, const std::u16string& name, uint32_t& sid) const {
-    const detail::ShortName key(name);
     uint32_t cur = entries_[parent].child;
     for (size_t steps = 0; cur != NOSTREAM && steps <= entries_.size(); ++steps) {
-        const int c = CompareNames(key, entries_[cur].name);
+        const int c = CompareNames(name, entries_[cur].name);
         if (c == 0) {
             sid = cur;
             return S_OK;

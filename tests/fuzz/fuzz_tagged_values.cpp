@@ -16,6 +16,7 @@
 #include "platform/tvalueerrors.h"
 #include "platform/tvaluereader.h"
 #include "platform/tvaluewriter.h"
+#include "support/tricklestream.h"
 
 #include <QStringDecoder>
 
@@ -27,6 +28,8 @@
 #include <vector>
 
 using namespace platform;
+
+using namespace testsupport;
 
 namespace {
 
@@ -51,24 +54,6 @@ void Require(bool condition) {
     if (!condition)
         std::abort();
 }
-
-class TTrickleStream : public TStream {
-public:
-    explicit TTrickleStream(QByteArray data) : inner_(std::move(data)) {}
-    int32_t Read(void* buffer, int32_t count) override {
-        return inner_.Read(buffer, std::min(count, 3));
-    }
-    int32_t Write(const void* buffer, int32_t count) override {
-        return inner_.Write(buffer, count);
-    }
-    int64_t Seek(int64_t offset, TSeekOrigin origin) override {
-        return inner_.Seek(offset, origin);
-    }
-    void SetSize(int64_t size) override { inner_.SetSize(size); }
-
-private:
-    TMemoryStream inner_;
-};
 
 void CheckUtf8Agreement(const QByteArray& bytes) {
     QStringDecoder decoder(QStringConverter::Utf8, QStringConverter::Flag::Stateless |

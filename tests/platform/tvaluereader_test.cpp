@@ -1,6 +1,7 @@
 #include "platform/tvalueerrors.h"
 #include "platform/tvaluereader.h"
 #include "platform/tvaluewriter.h"
+#include "support/tricklestream.h"
 
 #include <gtest/gtest.h>
 
@@ -16,15 +17,9 @@ using platform::TStream;
 using platform::TValueReader;
 using platform::TValueWriter;
 
+using namespace testsupport;
+
 namespace {
-
-QByteArray Hex(const char* hex) {
-    return QByteArray::fromHex(hex);
-}
-
-std::string ToHex(const QByteArray& bytes) {
-    return bytes.toHex(' ').toStdString();
-}
 
 std::string Units(const QString& text) {
     std::string out;
@@ -41,25 +36,6 @@ QByteArray Written(const std::function<void(TValueWriter&)>& put) {
     }
     return stream.Data();
 }
-
-// A device that hands out at most three bytes per read, as a pipe or a slow medium may.
-class TTrickleStream : public TStream {
-public:
-    explicit TTrickleStream(QByteArray data) : inner_(std::move(data)) {}
-    int32_t Read(void* buffer, int32_t count) override {
-        return inner_.Read(buffer, std::min(count, 3));
-    }
-    int32_t Write(const void* buffer, int32_t count) override {
-        return inner_.Write(buffer, count);
-    }
-    int64_t Seek(int64_t offset, TSeekOrigin origin) override {
-        return inner_.Seek(offset, origin);
-    }
-    void SetSize(int64_t size) override { inner_.SetSize(size); }
-
-private:
-    TMemoryStream inner_;
-};
 
 QByteArray ReadToEnd(TStream& stream) {
     QByteArray rest;

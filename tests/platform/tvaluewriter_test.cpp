@@ -1,5 +1,6 @@
 #include "platform/tvalueerrors.h"
 #include "platform/tvaluewriter.h"
+#include "support/tricklestream.h"
 
 #include <gtest/gtest.h>
 
@@ -11,15 +12,9 @@ using platform::EWriteError;
 using platform::TMemoryStream;
 using platform::TValueWriter;
 
+using namespace testsupport;
+
 namespace {
-
-QByteArray Hex(const char* hex) {
-    return QByteArray::fromHex(hex);
-}
-
-std::string ToHex(const QByteArray& bytes) {
-    return bytes.toHex(' ').toStdString();
-}
 
 QByteArray Written(const std::function<void(TValueWriter&)>& put) {
     TMemoryStream stream;

@@ -1,0 +1,107 @@
+// Reads the folder, channel and search records of the document file from arbitrary bytes.
+//
+// Input layout: byte 0 picks the record (0 folder, 1 channel, 2 search; the value modulo 3), the
+// rest is the stream. Beyond "no crash": a record that reads is written back at the current
+// version and reads again with the same counts, flags and lists of names.
+
+#include "platform/tstream.h"
+#include "platform/tvalueerrors.h"
+#include "platform/tvaluereader.h"
+#include "platform/tvaluewriter.h"
+#include "store/tvelquintdoc.h"
+
+#include <cstdint>
+#include <cstdlib>
+
+using namespace store;
+
+namespace {
+
+template <typename Record, typename Read>
+bool ReadFrom(const QByteArray& bytes, Record& record, Read read) {
+    platform::TMemoryStream stream;
+    stream.Write(bytes.constData(), static_cast<int32_t>(bytes.size()));
+    stream.SetPosition(0);
+    platform::TValueReader reader(stream);
+    try {
+        read(reader, record);
+        return true;
+    } catch (const platform::EReadError&) {
+        return false;
+    }
+}
+
+template <typename Record, typename Write> QByteArray WriteOut(const Record& record, Write write) {
+    platform::TMemoryStream stream;
+    {
+        platform::TValueWriter writer(stream);
+        write(writer, record);
+    }
+    return stream.Data();
+}
+
+void Require(bool condition) {
+    if (!condition)
+        std::abort();
+}
+
+void FolderRecord(const QByteArray& bytes) {
+    TFolder folder(nullptr);
+    if (!ReadFrom(bytes, folder, &TVelquintDoc::ReadFolderRecord))
+        return;
+    Require(folder.UnreadCount() >= 0);
+    TFolder again(nullptr);
+    Require(ReadFrom(WriteOut(folder, &TVelquintDoc::WriteFolderRecord), again,
+                     &TVelquintDoc::ReadFolderRecord));
+    Require(again.UnreadCount() == folder.UnreadCount());
+    Require(again.TopicCount() == folder.TopicCount());
+    Require(again.Protected() == folder.Protected());
+    Require(again.Subscribed == folder.Subscribed && again.Hidden == folder.Hidden);
+}
+
+void ChannelRecord(const QByteArray& bytes) {
+    TChannel channel(nullptr);
+    if (!ReadFrom(bytes, channel, &TVelquintDoc::ReadChannelRecord))
+        return;
+    Require(channel.Status >= 1 && channel.Status <= 3);
+    TChannel again(nullptr);
+    Require(ReadFrom(WriteOut(channel, &TVelquintDoc::WriteChannelRecord), again,
+                     &TVelquintDoc::ReadChannelRecord));
+    Require(again.Status == channel.Status);
+    Require(again.RequiresAuthentication == channel.RequiresAuthentication);
+    Require(again.LastUpdated == channel.LastUpdated || channel.LastUpdated != channel.LastUpdated);
+}
+
+void SearchRecord(const QByteArray& bytes) {
+    TSearchOptions options;
+    if (!ReadFrom(bytes, options, &TVelquintDoc::ReadSearchRecord))
+        return;
+    Require(options.SaveAsPersistent);
+    TSearchOptions again;
+    Require(ReadFrom(WriteOut(options, &TVelquintDoc::WriteSearchRecord), again,
+                     &TVelquintDoc::ReadSearchRecord));
+    Require(again.SearchFolders.size() == options.SearchFolders.size());
+    Require(again.MatchCase == options.MatchCase);
+    Require(again.MatchWholeWords == options.MatchWholeWords);
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (size == 0)
+        return 0;
+    const QByteArray bytes(reinterpret_cast<const char*>(data + 1),
+                           static_cast<qsizetype>(size - 1));
+    switch (data[0] % 3) {
+    case 0:
+        FolderRecord(bytes);
+        break;
+    case 1:
+        ChannelRecord(bytes);
+        break;
+    default:
+        SearchRecord(bytes);
+        break;
+    }
+    return 0;
+}

@@ -28,4 +28,12 @@ TEST(DateTime, RoundingToTheNextMidnightMovesTheDay) {
     EXPECT_EQ(platform::ToQDateTime(0.9999999999), QDateTime(QDate(1899, 12, 31), QTime(0, 0)));
 }
 
+TEST(DateTime, NowIsTheLocalWallClock) {
+    const QDateTime before = QDateTime::currentDateTime();
+    const platform::TDateTime now = platform::Now();
+    const QDateTime after = QDateTime::currentDateTime();
+    EXPECT_GE(now, platform::FromQDateTime(before) - 1e-8);
+    EXPECT_LE(now, platform::FromQDateTime(after) + 1e-8);
+}
+
 } // namespace

@@ -87,6 +87,19 @@ void TStorage::List(QList<QByteArray>& list, uint32_t type) {
             list.append(Narrow(element.name));
 }
 
+void TStorage::ListElements(QList<QByteArray>& storages, QList<QByteArray>& streams) {
+    std::vector<cfb::StatStg> elements;
+    lastResult_ = storage_->EnumElements(elements);
+    if (cfb::Failed(lastResult_))
+        throw ECompDocError(QStringLiteral("failed enumeration"), lastResult_);
+    for (const cfb::StatStg& element : elements) {
+        if (element.type == cfb::STGTY_STORAGE)
+            storages.append(Narrow(element.name));
+        else if (element.type == cfb::STGTY_STREAM)
+            streams.append(Narrow(element.name));
+    }
+}
+
 void TStorage::ListStorages(QList<QByteArray>& list) {
     List(list, cfb::STGTY_STORAGE);
 }

@@ -58,6 +58,8 @@ public:
     // Appends the names of the sub-storages (streams) in the order the enumeration gives them.
     void ListStorages(QList<QByteArray>& list);
     void ListStreams(QList<QByteArray>& list);
+    // Both lists from one enumeration.
+    void ListElements(QList<QByteArray>& storages, QList<QByteArray>& streams);
     bool StreamExists(const QByteArray& name);
     bool StorageExists(const QByteArray& name);
 

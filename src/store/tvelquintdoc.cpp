@@ -7,6 +7,7 @@
 #include <QFileInfo>
 #include <QtEndian>
 
+#include <algorithm>
 #include <array>
 
 namespace store {
@@ -47,6 +48,28 @@ QString GetText(TValueReader& reader, bool wide) {
 
 QByteArray UrlKey(const QString& url) {
     return platform::WideToUtf8(url.toLower());
+}
+
+// The number in an element name made by FormatElementName with letter, or -1.
+int64_t ElementNumber(const QByteArray& name, char letter) {
+    if (name.size() != 29 || name.at(0) != letter)
+        return -1;
+    bool ok = false;
+    const uint32_t number = name.mid(1).trimmed().toUInt(&ok, 16);
+    return ok ? static_cast<int64_t>(number) : -1;
+}
+
+// Counters grow through every 32-bit value without signed overflow.
+int32_t NextOf(int32_t& counter) {
+    const int32_t current = counter;
+    counter = static_cast<int32_t>(static_cast<uint32_t>(counter) + 1u);
+    return current;
+}
+
+int32_t After(int32_t counter, int64_t highestSeen) {
+    if (highestSeen < 0 || static_cast<uint32_t>(counter) > static_cast<uint64_t>(highestSeen))
+        return counter;
+    return static_cast<int32_t>(static_cast<uint32_t>(highestSeen) + 1u);
 }
 
 } // namespace
@@ -96,7 +119,15 @@ TVelquintDoc::TVelquintDoc(const QString& folder, const QString& productName)
         Commit();
     }
     CreateSearchRoot();
+    KeepCountersAhead();
     LoadCustomization();
+}
+
+void TVelquintDoc::KeepCountersAhead() {
+    // A header that is missing or older than the storages would hand out names already in use,
+    // and creating an element replaces one of the same name.
+    nextFolderNumber_ = After(nextFolderNumber_, highestFolderNumber_);
+    nextTopicNumber_ = After(nextTopicNumber_, highestTopicNumber_);
 }
 
 TVelquintDoc::~TVelquintDoc() = default;
@@ -213,10 +244,14 @@ void TVelquintDoc::LoadTree(TStorage& storage, TFolder& folder) {
             ReadFolderRecord(reader->Values(), folder);
     }
     QList<QByteArray> names;
-    storage.ListStorages(names);
+    QList<QByteArray> streams;
+    storage.ListElements(names, streams);
     if (isRoot)
         names.removeAll(kSearchStorage);
+    for (const QByteArray& stream : streams)
+        highestTopicNumber_ = std::max(highestTopicNumber_, ElementNumber(stream, 't'));
     for (const QByteArray& name : names) {
+        highestFolderNumber_ = std::max(highestFolderNumber_, ElementNumber(name, 'f'));
         const QByteArray path = isRoot ? name : folder.StoragePath() + '\\' + name;
         std::unique_ptr<TStorage> child;
         try {
@@ -281,7 +316,7 @@ QByteArray TVelquintDoc::FormatElementName(char letter, int32_t number) {
 template <typename Item> Item* TVelquintDoc::AddItem(TFolder* parent, Item* (TFolder::*add)()) {
     TFolder& owner = parent ? *parent : *rootFolder_;
     Item* const item = (owner.*add)();
-    const QByteArray name = FormatElementName('f', nextFolderNumber_++);
+    const QByteArray name = FormatElementName('f', NextOf(nextFolderNumber_));
     const QByteArray path =
         owner.StoragePath().isEmpty() ? name : owner.StoragePath() + '\\' + name;
     auto opened = OpenStoragePath(path, platform::saReadWrite, true);
@@ -413,7 +448,7 @@ void TVelquintDoc::MoveFolder(TFolder& item, TFolder* newParent) {
     destination.Close();
     source.Close();
     ancestor.Close();
-    Commit();
+    Changed();
 }
 
 bool TVelquintDoc::ReadImage(const QByteArray& streamName, bool loadPicture, TImageRecord& image) {

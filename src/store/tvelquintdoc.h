@@ -5,6 +5,7 @@
 #include "platform/tvaluereader.h"
 #include "platform/tvaluewriter.h"
 #include "store/searchmatch.h"
+#include "store/tattachment.h"
 #include "store/tfolder.h"
 #include "store/ttopic.h"
 
@@ -17,7 +18,21 @@
 #include <memory>
 #include <vector>
 
+namespace config {
+class TConfiguration;
+}
+
 namespace store {
+
+enum class TPlaylistPlayer { MediaPlayer, ITunes, WinAmp };
+
+// Adds downloaded music to the playlist of a media player.
+class TPlaylists {
+public:
+    virtual ~TPlaylists() = default;
+    // False when the file could not be added.
+    virtual bool AddToPlaylist(TPlaylistPlayer player, const QString& path) = 0;
+};
 
 // The storages opened along one storage path, innermost last. Closing (or destroying) frees them
 // innermost first and never closes the root storage.
@@ -189,6 +204,42 @@ public:
     // Deletes the entries received at least days ago; false when there were none.
     bool DeleteOldTopics(TFolder& folder, int32_t days);
 
+    // Attachment records. The stream is read once, on first need; reading a damaged record
+    // raises, the records before it staying registered.
+    void LoadAttachments();
+    // Loads first, so that records not yet read are not lost.
+    void SaveAttachments();
+    QByteArray NewAttachmentKey();
+    TAttachment* FindAttachment(const QByteArray& key);
+    // Takes over a new record (Url, MimeType and Size set) for a new topic: key, file name,
+    // origin text, classification, the topic's key list, the queues.
+    TAttachment* AddAttachment(std::unique_ptr<TAttachment> attachment, TTopic& topic);
+    // Whether a queued record waits in the high or the idle queue.
+    bool HasQueuedAttachments() const;
+    // Kind and priority from the extension and the idle-downloading setting.
+    void ClassifyAttachment(TAttachment& attachment) const;
+    // The record's own folder, else the configured folder for its kind; and the file in it.
+    QString TargetFolder(const TAttachment& attachment) const;
+    QString FullPath(const TAttachment& attachment) const;
+    // Complete, and for music added to each enabled player's playlist; complete but not in
+    // every playlist when an addition fails or there is nothing to add it with.
+    void AttachmentCompleted(TAttachment& attachment);
+    void SetPlaylists(TPlaylists* playlists) { playlists_ = playlists; }
+    // The settings the document reads; the process-wide configuration unless one is given.
+    void SetConfiguration(const config::TConfiguration* configuration) {
+        configuration_ = configuration;
+    }
+    // False when the priority is the current one.
+    bool SetAttachmentPriority(TAttachment& attachment, uint8_t priority);
+    // Every record whose state is in states is cleared from the downloads list.
+    void MarkAttachments(const QList<uint8_t>& states);
+    bool AttachmentsLoaded() const { return attachmentsLoaded_; }
+    // Every record in the order loaded or added, and the queues by priority; not owning.
+    const QList<TAttachment*>& Attachments() const { return attachments_; }
+    const QList<TAttachment*>& HighPriorityQueue() const { return highPriorityQueue_; }
+    const QList<TAttachment*>& IdleQueue() const { return idleQueue_; }
+    const QList<TAttachment*>& BlockedList() const { return blockedList_; }
+
     static void ReadIndex(platform::TValueReader& reader, TFolder& folder);
     static void WriteIndex(platform::TValueWriter& writer, const TFolder& folder);
     static void ReadTopicRecord(platform::TValueReader& reader, TTopic& topic);
@@ -214,8 +265,13 @@ private:
     TTopic* ResolveTopic(TTopicIndex& entry, QSet<const TTopicIndex*>& visited);
     TTopic* GetTopic(TTopicIndex& entry, QSet<const TTopicIndex*>& visited);
     void LoadTopic(TTopicIndex& entry, QSet<const TTopicIndex*>& visited);
+    const config::TConfiguration& Settings() const;
+    QString DefaultAttachmentFolder(const TAttachment& attachment) const;
+    QList<TAttachment*>* PriorityList(uint8_t priority);
+    void RegisterAttachment(std::unique_ptr<TAttachment> attachment);
     // The storage path of a folder, channel or search; none for an item without a storage.
     std::unique_ptr<TStoragePath> OpenItemPath(const TFolder& item, int access);
+    void KeepCountersAhead();
     void ReadHeader();
     void WriteHeader();
     void CreateSearchRoot();
@@ -236,6 +292,17 @@ private:
     int32_t nextFolderNumber_ = 1;
     int32_t nextTopicNumber_ = 1;
     int32_t nextAttachmentNumber_ = 1;
+    // The highest numbers of the element names seen while loading the tree.
+    int64_t highestFolderNumber_ = -1;
+    int64_t highestTopicNumber_ = -1;
+    platform::TObjectHash<TAttachment> attachmentsByKey_;
+    QList<TAttachment*> attachments_;
+    QList<TAttachment*> highPriorityQueue_;
+    QList<TAttachment*> idleQueue_;
+    QList<TAttachment*> blockedList_;
+    bool attachmentsLoaded_ = false;
+    const config::TConfiguration* configuration_ = nullptr;
+    TPlaylists* playlists_ = nullptr;
     platform::TPointerHash<TFolder> foldersByStorageName_;
     platform::TPointerHash<TChannel> channelsByUrl_;
     QByteArray homeUrl_;

@@ -291,7 +291,9 @@ void TVelquintDoc::SaveTopic(TTopicIndex& entry) {
 }
 
 QByteArray TVelquintDoc::NewTopicRecordName() {
-    return FormatElementName('t', nextTopicNumber_++);
+    const int32_t number = nextTopicNumber_;
+    nextTopicNumber_ = static_cast<int32_t>(static_cast<uint32_t>(number) + 1u);
+    return FormatElementName('t', number);
 }
 
 bool TVelquintDoc::IsKnownTopic(const TChannel& channel, const TTopic& topic) const {
@@ -319,6 +321,7 @@ void TVelquintDoc::CompleteRefresh(TChannel& channel) {
         channel.SeenIds.Set(key, 1);
     SaveIndex(channel);
     SaveChannel(channel);
+    SaveAttachments();
     WriteHeader();
     Changed();
 }

@@ -194,6 +194,35 @@ TEST(DocumentFile, OldHeaderKeepsAttachmentCounterAndIsRewrittenAtVersion20) {
               ToHex(Hex("14000000 06000000 09000000 01000000")));
 }
 
+TEST(DocumentFile, AMissingHeaderNeverMakesNewNamesCollideWithStoredOnes) {
+    TempDir dir;
+    QByteArray topicRecord;
+    {
+        TVelquintDoc doc(dir.Path());
+        TFolder* const folder = doc.AddFolder(nullptr);
+        folder->SetName("Precious");
+        doc.SaveFolder(*folder);
+        TChannel* const channel = doc.AddChannel(folder);
+        doc.SaveChannel(*channel);
+        topicRecord = doc.NewTopicRecordName();
+        TTopicIndex* const entry = channel->AddTopic("k", std::make_unique<TTopic>());
+        entry->RecordName = topicRecord;
+        doc.SaveTopic(*entry);
+    }
+    {
+        TRootStorage root(dir.File("Reader.bin"), platform::saReadWrite, 0, false, false);
+        root.DeleteElement(".velquint");
+    }
+    TVelquintDoc doc(dir.Path());
+    EXPECT_EQ(doc.NextFolderNumber(), 3);
+    EXPECT_EQ(doc.NewTopicRecordName(), TVelquintDoc::FormatElementName('t', 2));
+    TFolder* const added = doc.AddFolder(nullptr);
+    ASSERT_NE(added, nullptr);
+    EXPECT_EQ(added->StorageName(), TVelquintDoc::FormatElementName('f', 3));
+    ASSERT_EQ(doc.RootFolder().FolderCount(), 2);
+    EXPECT_EQ(doc.RootFolder().FolderAt(0)->ChannelCount(), 1);
+}
+
 TEST(DocumentFile, PrefersVelquintBinOverReaderBin) {
     TempDir dir;
     PutStream(dir.File("Velquint.bin"), ".velquint", Hex("14000000 07000000 01000000 01000000"),

@@ -2,6 +2,7 @@
 
 #include "config/programfile.h"
 #include "platform/ansicodepage.h"
+#include "platform/tinstancestore.h"
 #include "platform/tvalueerrors.h"
 #include "platform/tvaluereader.h"
 
@@ -113,6 +114,10 @@ void TBranding::ReadValues(platform::TStream& stream) {
 QString TBranding::DisplayName() const {
     return ProductName.contains(QStringLiteral("Velquint")) ? QStringLiteral("Velquint Reader")
                                                             : ProductName;
+}
+
+TBranding* TBranding::Instance(int request) {
+    return platform::TInstanceStore<TBranding>::Request(request);
 }
 
 } // namespace config

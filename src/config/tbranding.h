@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/tinstancestore.h"
+
 #include "platform/tstream.h"
 
 #include <QString>
@@ -22,6 +24,10 @@ public:
     explicit TBranding(const QString& programFolder);
     // Beside the running program file.
     TBranding();
+
+    // The process-wide branding (request codes of platform::TInstanceStore); the program entry
+    // loads it first thing.
+    static TBranding* Instance(int request = platform::irGetOrCreate);
 
     // Reads brand.cfg when it can be opened, then looks which template files exist.
     void Load();

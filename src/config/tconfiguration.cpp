@@ -474,4 +474,9 @@ bool TConfiguration::FinishWriting(QSettings& settings) const {
     return settings.status() == QSettings::NoError && restricted;
 }
 
+TConfiguration* TConfiguration::Instance(int request) {
+    return platform::TInstanceStore<TConfiguration>::Request(
+        request, [] { return std::make_unique<TConfiguration>(*TBranding::Instance()); });
+}
+
 } // namespace config

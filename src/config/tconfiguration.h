@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/tinstancestore.h"
+
 #include <QSettings>
 #include <QString>
 #include <QStringList>
@@ -74,6 +76,10 @@ public:
     TConfiguration(const TBranding& branding, TConfigurationEnvironment environment);
     // In the current user's places.
     explicit TConfiguration(const TBranding& branding);
+
+    // The process-wide configuration for the current user and the process-wide branding
+    // (request codes of platform::TInstanceStore); the program entry loads it.
+    static TConfiguration* Instance(int request = platform::irGetOrCreate);
 
     // Overrides the fields from what is stored; with no settings file every default stays.
     void Load();

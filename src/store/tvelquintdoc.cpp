@@ -1,5 +1,6 @@
 #include "store/tvelquintdoc.h"
 
+#include "config/tbranding.h"
 #include "platform/ansicodepage.h"
 #include "platform/tlocations.h"
 
@@ -131,6 +132,13 @@ void TVelquintDoc::KeepCountersAhead() {
 }
 
 TVelquintDoc::~TVelquintDoc() = default;
+
+TVelquintDoc* TVelquintDoc::Instance(int request) {
+    return platform::TInstanceStore<TVelquintDoc>::Request(request, [] {
+        return std::make_unique<TVelquintDoc>(QString(),
+                                              config::TBranding::Instance()->ProductName);
+    });
+}
 
 void TVelquintDoc::Commit() {
     rootStorage_->Commit();

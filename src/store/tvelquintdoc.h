@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/tinstancestore.h"
 #include "platform/tstorage.h"
 #include "platform/tstringhash.h"
 #include "platform/tvaluereader.h"
@@ -107,6 +108,10 @@ public:
     explicit TVelquintDoc(const QString& folder = {},
                           const QString& productName = QStringLiteral("Velquint"));
     ~TVelquintDoc();
+
+    // The process-wide document in the default location, named after the branded product
+    // (request codes of platform::TInstanceStore).
+    static TVelquintDoc* Instance(int request = platform::irGetOrCreate);
     TVelquintDoc(const TVelquintDoc&) = delete;
     TVelquintDoc& operator=(const TVelquintDoc&) = delete;
 

@@ -35,9 +35,7 @@ QByteArray DocumentPart(const QString& url) {
 } // namespace
 
 const config::TConfiguration& TVelquintDoc::Settings() const {
-    if (!configuration_)
-        throw platform::Exception(QStringLiteral("No configuration"));
-    return *configuration_;
+    return configuration_ ? *configuration_ : *config::TConfiguration::Instance();
 }
 
 QList<TAttachment*>* TVelquintDoc::PriorityList(uint8_t priority) {

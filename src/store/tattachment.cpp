@@ -114,8 +114,14 @@ void TAttachment::SetStoredFileName(const QString& stored) {
             c = u'_';
     }
     name = FitName(name);
-    if (name.isEmpty() || name == u"." || name == u"..")
-        name = QStringLiteral("attachment") + QString::fromLatin1(Key);
+    if (name.isEmpty() || name == u"." || name == u"..") {
+        // Keys are hexadecimal numbers; a damaged record's key lends only its letters and digits.
+        name = QStringLiteral("attachment");
+        for (const char c : Key) {
+            if ((c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'))
+                name += QLatin1Char(c);
+        }
+    }
     fileName_ = name;
 }
 

@@ -5,6 +5,7 @@
 // is written back at the current version and reads again with the same counts, flags and lists of
 // names.
 
+#include "platform/ansicodepage.h"
 #include "platform/exception.h"
 #include "platform/tstream.h"
 #include "platform/tvaluereader.h"
@@ -104,9 +105,10 @@ void IndexStream(const QByteArray& bytes) {
     Require(again.TopicEntries() == channel.TopicEntries());
     Require(again.SeenIds.Count() == channel.SeenIds.Count());
     channel.Topics().ForEach([&again](const QByteArray& key, const TTopicIndex* entry) {
-        const TTopicIndex* const copy = again.FindTopic(key);
+        // 8-bit texts that are not UTF-8 were written from Windows-1252 and come back as UTF-8.
+        const TTopicIndex* const copy = again.FindTopic(platform::AnsiToUtf8(key));
         Require(copy && copy->Flag == entry->Flag && copy->Read == entry->Read &&
-                copy->RecordName == entry->RecordName);
+                copy->RecordName == platform::AnsiToUtf8(entry->RecordName));
     });
 }
 

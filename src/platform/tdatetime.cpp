@@ -48,6 +48,9 @@ TDateTime EncodeDateTime(int year, int month, int day, int hour, int minute, int
 }
 
 QDateTime ToQDateTime(TDateTime value) {
+    // Beyond the years 1 to 9999 (NaN included) no calendar date stands for the value.
+    if (!(value > -693594.0 && value < 2958466.0))
+        return {};
     const double whole = std::trunc(value);
     const double fraction = std::fabs(value - whole);
     auto ms = static_cast<qint64>(std::llround(fraction * kMsPerDay));

@@ -16,7 +16,8 @@ TDateTime Now();
 TDateTime EncodeDateTime(int year, int month, int day, int hour = 0, int minute = 0, int second = 0,
                          int millisecond = 0);
 
-// Both directions read the local wall clock, without any time zone conversion.
+// Both directions read the local wall clock, without any time zone conversion. A value outside
+// the years 1 to 9999 gives an invalid QDateTime.
 QDateTime ToQDateTime(TDateTime value);
 TDateTime FromQDateTime(const QDateTime& value);
 

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 namespace {
 
 TEST(DateTime, CountsDaysFromTheEndOf1899) {
@@ -22,6 +24,12 @@ TEST(DateTime, CountsDaysFromTheEndOf1899) {
         EXPECT_DOUBLE_EQ(platform::FromQDateTime(row.time), row.value);
     }
     EXPECT_DOUBLE_EQ(platform::EncodeDateTime(1980, 6, 1), 29373.0);
+}
+
+TEST(DateTime, ValuesWithoutACalendarDateGiveAnInvalidTime) {
+    for (const double value : {std::nan(""), 1e300, -1e300, 2958466.0, -693594.0})
+        EXPECT_FALSE(platform::ToQDateTime(value).isValid()) << value;
+    EXPECT_TRUE(platform::ToQDateTime(2958465.5).isValid());
 }
 
 TEST(DateTime, RoundingToTheNextMidnightMovesTheDay) {

@@ -239,6 +239,7 @@ constexpr Command kCommands[] = {
      0,
      {nullptr, nullptr},
      true,
+     true,
      Check},
 };
 

@@ -1,8 +1,10 @@
 #include "doctool.h"
 
 #include "checkcommand.h"
+#include "configcommand.h"
 #include "foldercommands.h"
 #include "session.h"
+#include "topiccommands.h"
 
 #include "platform/exception.h"
 
@@ -22,7 +24,8 @@ const QString kHelp = QStringLiteral("--help");
 
 std::vector<const Command*> Commands() {
     std::vector<const Command*> all;
-    for (const std::span<const Command> group : {FolderCommands(), CheckCommands()})
+    for (const std::span<const Command> group :
+         {FolderCommands(), TopicCommands(), CheckCommands(), ConfigCommands()})
         for (const Command& command : group)
             all.push_back(&command);
     return all;
@@ -54,7 +57,8 @@ QString HelpText() {
     QString text = QStringLiteral(
         "usage: velquint-doc [--file PATH] [--json] COMMAND [ARGUMENTS]\n"
         "\n"
-        "A command-line window onto a document file: its folders and channels.\n"
+        "A command-line window onto a document file: its folders and channels, their\n"
+        "topics, the attachment records; and the settings the program loads.\n"
         "\n"
         "options:\n"
         "  --file PATH  the document file, named Velquint.bin or Reader.bin (a folder's\n"
@@ -78,7 +82,10 @@ QString HelpText() {
         "STORAGENAME names a folder or channel by its storage: exactly as \"tree --json\"\n"
         "prints it (\"f\" and a hexadecimal number right-aligned in 28 characters, so\n"
         "\"f\" + 27 spaces + \"1\"), or in the short form without the spaces: \"f1\" or \"F1\".\n"
-        "Text output shows the short form. Names and URLs starting with \"-\" go after \"--\".\n"
+        "Text output shows the short form. Operands starting with \"-\" go after \"--\".\n"
+        "KEY is a topic's key as \"index\" prints it: text output shows a key's bytes as\n"
+        "they are (control characters as \\xNN), --json as text (bytes that are not UTF-8\n"
+        "read as Windows-1252); either form finds the topic.\n"
         "A command that changes the file commits it once, when it is done; one that fails\n"
         "says why on standard error, and the file keeps what it held before.\n"
         "\n"
@@ -100,7 +107,10 @@ struct Parsed {
 };
 
 // Global options go anywhere, the command's own options after the command; "--" ends options.
-Parsed Parse(const QStringList& args) {
+Parsed Parse(const QList<QByteArray>& raw) {
+    QStringList args;
+    for (const QByteArray& arg : raw)
+        args.append(QString::fromLocal8Bit(arg));
     Parsed parsed;
     bool optionsEnded = false;
     for (qsizetype i = 0; i < args.size(); ++i) {
@@ -108,6 +118,7 @@ Parsed Parse(const QStringList& args) {
         if (optionsEnded || arg == u"-" || !arg.startsWith(u'-')) {
             if (parsed.command) {
                 parsed.invocation.operands.append(arg);
+                parsed.invocation.rawOperands.append(raw.at(i));
                 continue;
             }
             parsed.command = FindCommand(arg);
@@ -162,9 +173,9 @@ Parsed Parse(const QStringList& args) {
 } // namespace
 
 int Run(int argc, char** argv, std::FILE* out, std::FILE* err) {
-    QStringList args;
+    QList<QByteArray> args;
     for (int i = 1; i < argc; ++i)
-        args.append(QString::fromLocal8Bit(argv[i]));
+        args.append(QByteArray(argv[i]));
 
     Parsed parsed;
     try {
@@ -188,10 +199,15 @@ int Run(int argc, char** argv, std::FILE* out, std::FILE* err) {
         return Usage(
             Session({}, out, err),
             QStringLiteral("%1 does not take --json").arg(QLatin1StringView(command->name)));
+    if (!parsed.file.isNull() && !command->document)
+        return Usage(
+            Session({}, out, err),
+            QStringLiteral("%1 does not take --file").arg(QLatin1StringView(command->name)));
 
     QString file;
     try {
-        file = parsed.file.isNull() ? DefaultFile() : ChosenFile(parsed.file);
+        if (command->document)
+            file = parsed.file.isNull() ? DefaultFile() : ChosenFile(parsed.file);
     } catch (const ToolError& e) {
         if (e.ExitCode() == kExitUsage)
             return Usage(Session({}, out, err), e.Message());
@@ -199,7 +215,7 @@ int Run(int argc, char** argv, std::FILE* out, std::FILE* err) {
         return e.ExitCode();
     }
     Session session(file, out, err);
-    if (file.isEmpty()) {
+    if (command->document && file.isEmpty()) {
         session.PrintError(QStringLiteral("the documents folder is not known here; use --file"));
         return kExitFailure;
     }

@@ -18,6 +18,7 @@ struct Command {
     int operands;                       // exact number of operands
     std::array<const char*, 2> options; // options with a value that it takes; unused: nullptr
     bool reads;                         // a reading command: takes --json
+    bool document;                      // works on a document file: takes --file
     int (*run)(Session& session, const Invocation& invocation);
 };
 

@@ -30,24 +30,6 @@ QString Kind(const TFolder& item) {
     return QStringLiteral("folder");
 }
 
-// A text on one line, in double quotes.
-QString Quoted(const QString& text) {
-    QString out = QStringLiteral("\"");
-    for (const QChar c : text) {
-        if (c == u'"' || c == u'\\')
-            out += u'\\' + QString(c);
-        else if (c == u'\n')
-            out += QStringLiteral("\\n");
-        else if (c == u'\t')
-            out += QStringLiteral("\\t");
-        else if (c.unicode() < 0x20 || c.unicode() == 0x7F)
-            out += QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QChar(u'0'));
-        else
-            out += c;
-    }
-    return out + u'"';
-}
-
 // Whether the item belongs to the searches rather than to the folder tree.
 bool IsSearchItem(const TVelquintDoc& doc, const TFolder& item) {
     const TFolder* top = &item;
@@ -79,33 +61,6 @@ QString NonEmpty(const QString& text, const char* what) {
                         kExitUsage);
     return text;
 }
-
-// Groups the changes of one command into one commit when it ends. A command that fails before
-// drops every change it made, so that releasing the document (which commits) writes nothing.
-class Update {
-public:
-    explicit Update(TVelquintDoc& doc) : doc_(doc) { doc_.BeginUpdate(); }
-    ~Update() {
-        if (ended_)
-            return;
-        doc_.RootStorage().Interface().Revert();
-        try {
-            doc_.EndUpdate();
-        } catch (const platform::Exception&) {
-            // The failure that stopped the command is the one reported.
-        }
-    }
-    Update(const Update&) = delete;
-    Update& operator=(const Update&) = delete;
-    void End() {
-        ended_ = true;
-        doc_.EndUpdate();
-    }
-
-private:
-    TVelquintDoc& doc_;
-    bool ended_ = false;
-};
 
 // ---------------------------------------------------------------------------------------------
 // tree
@@ -298,6 +253,7 @@ constexpr Command kCommands[] = {
      0,
      {nullptr, nullptr},
      true,
+     true,
      Tree},
     {"add-folder",
      "NAME [--parent STORAGENAME]",
@@ -306,6 +262,7 @@ constexpr Command kCommands[] = {
      1,
      {"--parent", nullptr},
      false,
+     true,
      AddFolder},
     {"add-channel",
      "URL [--parent STORAGENAME] [--name NAME]",
@@ -314,6 +271,7 @@ constexpr Command kCommands[] = {
      1,
      {"--parent", "--name"},
      false,
+     true,
      AddChannel},
     {"rename",
      "STORAGENAME NAME",
@@ -321,6 +279,7 @@ constexpr Command kCommands[] = {
      2,
      {nullptr, nullptr},
      false,
+     true,
      Rename},
     {"move",
      "STORAGENAME [--parent STORAGENAME]",
@@ -329,6 +288,7 @@ constexpr Command kCommands[] = {
      1,
      {"--parent", nullptr},
      false,
+     true,
      Move},
     {"delete",
      "STORAGENAME",
@@ -337,6 +297,7 @@ constexpr Command kCommands[] = {
      1,
      {nullptr, nullptr},
      false,
+     true,
      Delete},
 };
 

@@ -1,5 +1,7 @@
 #include "session.h"
 
+#include "config/tbranding.h"
+#include "config/tconfiguration.h"
 #include "platform/cfb/compoundfile.h"
 #include "platform/exception.h"
 #include "store/tvelquintdoc.h"
@@ -43,11 +45,37 @@ store::TVelquintDoc& Session::Document(bool create) {
         throw ToolError(fileName_ + QStringLiteral(": cannot open the document: ") + e.Message(),
                         kExitUnreadable);
     }
+    if (configuration_)
+        doc_->SetConfiguration(configuration_.get());
     return *doc_;
+}
+
+const config::TConfiguration& Session::Configuration() {
+    if (configuration_)
+        return *configuration_;
+    branding_ = std::make_unique<config::TBranding>();
+    branding_->Load();
+    config::TConfigurationEnvironment environment =
+        config::TConfigurationEnvironment::ForUser(branding_->ProductName);
+    // The program keeps its document in the documents folder; a document named with --file
+    // keeps its downloads beside it.
+    if (!fileName_.isEmpty())
+        environment.DocumentFolder = [folder = QFileInfo(fileName_).absolutePath() + u'/'] {
+            return folder;
+        };
+    configuration_ = std::make_unique<config::TConfiguration>(*branding_, std::move(environment));
+    configuration_->Load();
+    if (doc_)
+        doc_->SetConfiguration(configuration_.get());
+    return *configuration_;
 }
 
 void Session::Print(const QString& text) const {
     std::fputs(text.toUtf8().constData(), out_);
+}
+
+void Session::Write(const QByteArray& bytes) const {
+    std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), out_);
 }
 
 void Session::PrintJson(const QJsonObject& object) const {
@@ -56,6 +84,43 @@ void Session::PrintJson(const QJsonObject& object) const {
 
 void Session::PrintError(const QString& message) const {
     std::fprintf(err_, "velquint-doc: %s\n", message.toUtf8().constData());
+}
+
+Update::Update(store::TVelquintDoc& doc) : doc_(doc) {
+    doc_.BeginUpdate();
+}
+
+Update::~Update() {
+    if (ended_)
+        return;
+    doc_.RootStorage().Interface().Revert();
+    try {
+        doc_.EndUpdate();
+    } catch (const platform::Exception&) {
+        // The failure that stopped the command is the one reported.
+    }
+}
+
+void Update::End() {
+    ended_ = true;
+    doc_.EndUpdate();
+}
+
+QString Quoted(const QString& text) {
+    QString out = QStringLiteral("\"");
+    for (const QChar c : text) {
+        if (c == u'"' || c == u'\\')
+            out += u'\\' + QString(c);
+        else if (c == u'\n')
+            out += QStringLiteral("\\n");
+        else if (c == u'\t')
+            out += QStringLiteral("\\t");
+        else if (c.unicode() < 0x20 || c.unicode() == 0x7F)
+            out += QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QChar(u'0'));
+        else
+            out += c;
+    }
+    return out + u'"';
 }
 
 QString ChosenFile(const QString& given) {

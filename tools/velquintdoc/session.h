@@ -1,13 +1,20 @@
 #pragma once
 
+#include <QByteArray>
 #include <QHash>
 #include <QJsonObject>
+#include <QList>
 #include <QString>
 #include <QStringList>
 
 #include <cstdio>
 #include <memory>
 #include <stdexcept>
+
+namespace config {
+class TBranding;
+class TConfiguration;
+} // namespace config
 
 namespace store {
 class TVelquintDoc;
@@ -36,6 +43,8 @@ private:
 // A command line taken apart: the command's operands and the values of its options.
 struct Invocation {
     QStringList operands;
+    // The same operands as the command line gave them, byte for byte: keys need not be UTF-8.
+    QList<QByteArray> rawOperands;
     QHash<QString, QString> options; // "--parent" -> value
     bool json = false;
 
@@ -58,8 +67,15 @@ public:
     // and is left as it was.
     store::TVelquintDoc& Document(bool create);
 
-    // Text as UTF-8 on standard output; a JSON object indented, with a final line break.
+    // The current user's settings as the program loads them, made on first use. Folder settings
+    // that default to the document's folder use the folder of the session's file when there is
+    // one, else the documents folder. An open document reads these settings from then on.
+    const config::TConfiguration& Configuration();
+
+    // Text as UTF-8 on standard output; bytes as they are; a JSON object indented, with a final
+    // line break.
     void Print(const QString& text) const;
+    void Write(const QByteArray& bytes) const;
     void PrintJson(const QJsonObject& object) const;
     void PrintError(const QString& message) const;
 
@@ -67,8 +83,29 @@ private:
     QString fileName_;
     std::FILE* out_;
     std::FILE* err_;
+    // Declared before the document, which keeps a pointer to the configuration.
+    std::unique_ptr<config::TBranding> branding_;
+    std::unique_ptr<config::TConfiguration> configuration_;
     std::unique_ptr<store::TVelquintDoc> doc_;
 };
+
+// Groups the changes of one command into one commit when it ends. A command that fails before
+// drops every change it made, so that releasing the document (which commits) writes nothing.
+class Update {
+public:
+    explicit Update(store::TVelquintDoc& doc);
+    ~Update();
+    Update(const Update&) = delete;
+    Update& operator=(const Update&) = delete;
+    void End();
+
+private:
+    store::TVelquintDoc& doc_;
+    bool ended_ = false;
+};
+
+// A text on one line, in double quotes.
+QString Quoted(const QString& text);
 
 // The document file a --file value names, absolute; raises a usage error when the document
 // would open another file (it picks "Velquint.bin" or "Reader.bin" in a folder).

@@ -2,6 +2,7 @@
 
 #include "session.h"
 
+#include "platform/ansicodepage.h"
 #include "store/tvelquintdoc.h"
 
 #include <QRegularExpression>
@@ -39,15 +40,16 @@ store::TFolder& FindItem(const store::TVelquintDoc& doc, const QString& text) {
 }
 
 QString ShortName(const QByteArray& storageName) {
-    if (storageName.size() == 29 && storageName.startsWith('f')) {
+    if (storageName.size() == 29 && (storageName.startsWith('f') || storageName.startsWith('t'))) {
+        const char letter = storageName.at(0);
         const QByteArray digits = storageName.mid(1).trimmed();
         bool ok = false;
         const uint number = digits.toUInt(&ok, 16);
-        if (ok && store::TVelquintDoc::FormatElementName('f', static_cast<int32_t>(number)) ==
+        if (ok && store::TVelquintDoc::FormatElementName(letter, static_cast<int32_t>(number)) ==
                       storageName)
-            return QStringLiteral("f") + QString::fromLatin1(digits);
+            return QChar::fromLatin1(letter) + QString::fromLatin1(digits);
     }
-    return QString::fromUtf8(storageName);
+    return platform::AnsiToWide(storageName);
 }
 
 QString ShortPath(const QByteArray& storagePath) {

@@ -17,7 +17,8 @@ namespace velquintdoc {
 // "no folder or channel with storage name ..." when there is none.
 store::TFolder& FindItem(const store::TVelquintDoc& doc, const QString& text);
 
-// The short form of a name the document made; any other name as it is.
+// The short form of a name the document made (a folder's or channel's "f" name, a topic
+// record's "t" name); any other name as it is.
 QString ShortName(const QByteArray& storageName);
 
 // A storage path with every element in its short form, for messages.

@@ -28,7 +28,7 @@ SANITIZER_ENV := ASAN_OPTIONS=$${ASAN_OPTIONS:-detect_leaks=1:detect_stack_use_a
                  UBSAN_OPTIONS=$${UBSAN_OPTIONS:-halt_on_error=1:print_stacktrace=1} \
                  $(if $(SYMBOLIZER),ASAN_SYMBOLIZER_PATH=$(SYMBOLIZER))
 
-CFB_TOOL := build/tools/cfbtool/velquint-cfb
+APP := build/src/app/velquint
 FORMAT_FILES = $(shell find src tests tools bench -type f \( -name '*.cpp' -o -name '*.h' \) 2>/dev/null)
 
 .PHONY: setup build test run bench sanitize fuzz format format-check clean
@@ -47,15 +47,10 @@ test: build
 	cd build && ctest --output-on-failure --no-tests=error -j $(JOBS)
 
 run: build
-	@if [[ -x $(CFB_TOOL) ]]; then \
-	  echo "== velquint-cfb, the compound-file tool ($(CFB_TOOL)):"; \
-	  $(CFB_TOOL) --help; \
-	else \
-	  echo "velquint-cfb is not built yet. Built so far:"; \
-	  find build -type f \( -executable -o -name '*.a' \) -not -path '*/CMakeFiles/*' \
-	    -not -name '*.sh' | sort | sed 's/^/  /'; \
-	fi
-	@echo "The main window arrives with a later release; until then the tools above are the program."
+	@echo "== velquint: one instance per session; the main window arrives with a later release."
+	@echo "   Another terminal can hand it a feed: build/src/app/velquint /add reader://host/feed"
+	@echo "   The document tool: build/tools/velquintdoc/velquint-doc --help. Ctrl+C ends the reader."
+	$(APP)
 
 bench: setup
 	@if [[ ! -f bench/CMakeLists.txt ]]; then \

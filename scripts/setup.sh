@@ -12,6 +12,7 @@ BUILD_PACKAGES=(
   pkg-config
   git
   qt6-base-dev
+  libxml2-dev       # the XML parser behind feeds and OPML
 )
 TEST_PACKAGES=(
   libgtest-dev

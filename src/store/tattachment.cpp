@@ -3,39 +3,19 @@
 #include "platform/ansicodepage.h"
 #include "platform/tvaluereader.h"
 #include "platform/tvaluewriter.h"
+#include "store/recordfields.h"
 
 #include <QLocale>
-#include <QtEndian>
 
 namespace store {
 
 using platform::TValueReader;
 using platform::TValueWriter;
+using namespace recordfields;
 
 namespace {
 
 constexpr qsizetype kMaxNameBytes = 255;
-
-int32_t GetRawInteger(TValueReader& reader) {
-    int32_t value = 0;
-    reader.GetRaw(&value, sizeof value);
-    return qFromLittleEndian(value);
-}
-
-double GetRawDouble(TValueReader& reader) {
-    double value = 0;
-    reader.GetRaw(&value, sizeof value);
-    return value;
-}
-
-void PutRawInteger(TValueWriter& writer, int32_t value) {
-    const int32_t little = qToLittleEndian(value);
-    writer.PutRaw(&little, sizeof little);
-}
-
-void PutRawDouble(TValueWriter& writer, double value) {
-    writer.PutRaw(&value, sizeof value);
-}
 
 int HexValue(char c) {
     if (c >= '0' && c <= '9')
@@ -194,9 +174,7 @@ QString TAttachment::Extension() const {
 void TAttachment::Read(TValueReader& reader) {
     const int32_t version = GetRawInteger(reader);
     const bool wide = version >= 30;
-    auto text = [&reader, wide] {
-        return wide ? reader.GetWideText() : platform::AnsiToWide(reader.GetAnsiText());
-    };
+    auto text = [&reader, wide] { return GetText(reader, wide); };
     Key = reader.GetAnsiText();
     Url = text();
     MimeType = text();

@@ -10,18 +10,6 @@ namespace store {
 
 namespace {
 
-// Groups the writes of the merge into one commit, also when the merge fails half-way.
-class TUpdate {
-public:
-    explicit TUpdate(TVelquintDoc& doc) : doc_(doc) { doc_.BeginUpdate(); }
-    ~TUpdate() { doc_.EndUpdate(); }
-    TUpdate(const TUpdate&) = delete;
-    TUpdate& operator=(const TUpdate&) = delete;
-
-private:
-    TVelquintDoc& doc_;
-};
-
 void CopyChannelInfo(const feeds::TChannelInfo& info, TChannel& channel) {
     channel.SetName(info.Title);
     channel.SetDescription(info.Description);
@@ -56,7 +44,7 @@ bool TChannelLoader::LoadChannel(TVelquintDoc& doc, QByteArrayView bytes, TChann
     feeds::TFeed feed;
     if (!feeds::ParseFeed(bytes, feed))
         return false;
-    const TUpdate update(doc);
+    const TDocUpdate update(doc);
     CopyChannelInfo(feed.ChannelInfo, channel);
     for (const std::unique_ptr<feeds::TTopic>& item : feed.Topics) {
         std::unique_ptr<TTopic> topic = StoreTopic(*item, channel);

@@ -3,10 +3,10 @@
 #include "config/tbranding.h"
 #include "platform/ansicodepage.h"
 #include "platform/tlocations.h"
+#include "store/recordfields.h"
 
 #include <QDir>
 #include <QFileInfo>
-#include <QtEndian>
 
 #include <algorithm>
 #include <array>
@@ -16,6 +16,7 @@ namespace store {
 using platform::TStorage;
 using platform::TValueReader;
 using platform::TValueWriter;
+using namespace recordfields;
 
 namespace {
 
@@ -29,22 +30,6 @@ const QByteArray kDefaultHomeUrl = "https://www.velquint.net/";
 
 QList<QByteArray> SplitPath(const QByteArray& path) {
     return path.isEmpty() ? QList<QByteArray>() : path.split('\\');
-}
-
-int32_t GetRawInteger(TValueReader& reader) {
-    int32_t value = 0;
-    reader.GetRaw(&value, sizeof value);
-    return qFromLittleEndian(value);
-}
-
-void PutRawInteger(TValueWriter& writer, int32_t value) {
-    const int32_t little = qToLittleEndian(value);
-    writer.PutRaw(&little, sizeof little);
-}
-
-// Records written before a text field became wide keep it as 8-bit text.
-QString GetText(TValueReader& reader, bool wide) {
-    return wide ? reader.GetWideText() : platform::AnsiToWide(reader.GetAnsiText());
 }
 
 QByteArray UrlKey(const QString& url) {

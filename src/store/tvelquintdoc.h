@@ -316,4 +316,17 @@ private:
     bool uncommitted_ = false;
 };
 
+// Groups the writes of one operation into one commit of the document, also when the operation
+// fails half-way.
+class TDocUpdate {
+public:
+    explicit TDocUpdate(TVelquintDoc& doc) : doc_(doc) { doc_.BeginUpdate(); }
+    ~TDocUpdate() { doc_.EndUpdate(); }
+    TDocUpdate(const TDocUpdate&) = delete;
+    TDocUpdate& operator=(const TDocUpdate&) = delete;
+
+private:
+    TVelquintDoc& doc_;
+};
+
 } // namespace store

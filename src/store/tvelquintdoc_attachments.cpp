@@ -4,9 +4,8 @@
 
 #include "config/tconfiguration.h"
 #include "platform/ansicodepage.h"
+#include "store/recordfields.h"
 #include "store/ttopic.h"
-
-#include <QtEndian>
 
 namespace store {
 
@@ -78,8 +77,7 @@ void TVelquintDoc::LoadAttachments() {
     if (!reader)
         return;
     TValueReader& values = reader->Values();
-    int32_t version = 0;
-    values.GetRaw(&version, sizeof version);
+    recordfields::GetRawInteger(values);
     values.GetListStart();
     while (!values.AtListEnd()) {
         auto attachment = std::make_unique<TAttachment>();
@@ -100,8 +98,7 @@ void TVelquintDoc::SaveAttachments() {
     if (!writer)
         return;
     TValueWriter& values = writer->Values();
-    const int32_t version = qToLittleEndian(kAttachmentsStreamVersion);
-    values.PutRaw(&version, sizeof version);
+    recordfields::PutRawInteger(values, kAttachmentsStreamVersion);
     values.PutListStart();
     for (const TAttachment* attachment : attachments_)
         attachment->Write(values);

@@ -3,11 +3,11 @@
 #include "store/tvelquintdoc.h"
 
 #include "platform/ansicodepage.h"
+#include "store/recordfields.h"
 #include "store/searchmatch.h"
 #include "store/ttopic.h"
 
 #include <QSet>
-#include <QtEndian>
 
 #include <cmath>
 
@@ -15,43 +15,17 @@ namespace store {
 
 using platform::TValueReader;
 using platform::TValueWriter;
+using namespace recordfields;
 
 namespace {
 
 const QByteArray kIndexStream = ".index";
 const QByteArray kFolderStream = ".folder";
 
-int32_t GetRawInteger(TValueReader& reader) {
-    int32_t value = 0;
-    reader.GetRaw(&value, sizeof value);
-    return qFromLittleEndian(value);
-}
-
-void PutRawInteger(TValueWriter& writer, int32_t value) {
-    const int32_t little = qToLittleEndian(value);
-    writer.PutRaw(&little, sizeof little);
-}
-
-QString GetText(TValueReader& reader, bool wide) {
-    return wide ? reader.GetWideText() : platform::AnsiToWide(reader.GetAnsiText());
-}
-
 bool IsSearchItem(const TFolder* folder) {
     return dynamic_cast<const TSearchChannel*>(folder) ||
            dynamic_cast<const TSearchFolder*>(folder);
 }
-
-// Groups the writes of one operation into one commit.
-class TUpdate {
-public:
-    explicit TUpdate(TVelquintDoc& doc) : doc_(doc) { doc_.BeginUpdate(); }
-    ~TUpdate() { doc_.EndUpdate(); }
-    TUpdate(const TUpdate&) = delete;
-    TUpdate& operator=(const TUpdate&) = delete;
-
-private:
-    TVelquintDoc& doc_;
-};
 
 } // namespace
 
@@ -314,7 +288,7 @@ bool TVelquintDoc::AddFeedTopic(TChannel& channel, std::unique_ptr<TTopic> topic
 }
 
 void TVelquintDoc::CompleteRefresh(TChannel& channel) {
-    const TUpdate update(*this);
+    const TDocUpdate update(*this);
     channel.LastUpdated = platform::Now();
     channel.SeenIds.Clear();
     for (const QByteArray& key : sessionTopicIds_)
@@ -351,7 +325,7 @@ void TVelquintDoc::CopyTopic(TFolder& source, TFolder& destination, bool keepSou
     if (&source == rootFolder_.get() || &destination == rootFolder_.get() ||
         &source == &destination || destination.FindTopic(entry.Key))
         return;
-    const TUpdate update(*this);
+    const TDocUpdate update(*this);
     GetTopic(entry);
     const QByteArray key = entry.Key;
     const QByteArray recordName = entry.RecordName;
@@ -383,7 +357,7 @@ void TVelquintDoc::DeleteTopic(TFolder& folder, TTopicIndex& entry) {
 }
 
 void TVelquintDoc::ClearTopics(TFolder& folder) {
-    const TUpdate update(*this);
+    const TDocUpdate update(*this);
     if (auto opened = OpenItemPath(folder, platform::saReadWrite)) {
         QList<QByteArray> records;
         folder.Topics().ForEach([&records](const QByteArray&, const TTopicIndex* entry) {
@@ -407,7 +381,7 @@ bool TVelquintDoc::DeleteOldTopics(TFolder& folder, int32_t days) {
     });
     if (old.isEmpty())
         return false;
-    const TUpdate update(*this);
+    const TDocUpdate update(*this);
     for (const QByteArray& key : old) {
         TTopicIndex* const entry = folder.FindTopic(key);
         if (!entry->Read)
